@@ -1,0 +1,5 @@
+add_executable(trivial_program ${CMAKE_CURRENT_LIST_DIR}/trivial_program.cpp)
+add_executable(helper_launch_bench ${CMAKE_CURRENT_LIST_DIR}/helper_launch_bench.cpp)
+target_link_libraries(helper_launch_bench PRIVATE morvane_client benchmark::benchmark)
+target_compile_definitions(helper_launch_bench PRIVATE MORVANE_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+add_dependencies(helper_launch_bench morvane_macos_helper trivial_program)

@@ -1,0 +1,30 @@
+// One helper launch from the client to exit, against launching a trivial C++ program.
+#include <benchmark/benchmark.h>
+
+#include "client/helper_client.h"
+
+namespace {
+
+void run(benchmark::State& state, const char* program, std::vector<std::string> arguments) {
+  morvane::client::Launch launch;
+  launch.program = std::string(MORVANE_BIN_DIR) + "/" + program;
+  launch.arguments = std::move(arguments);
+  launch.request = std::string();
+  for (auto _ : state) {
+    auto result = morvane::client::run_raw(launch);
+    if (!result || result->status < 0) state.SkipWithError("launch failed");
+    benchmark::DoNotOptimize(result);
+  }
+}
+
+void BM_TrivialProgram(benchmark::State& state) { run(state, "trivial_program", {"x"}); }
+void BM_HelperUnsupportedOperation(benchmark::State& state) {
+  run(state, "morvane_macos_helper", {"no-such-operation"});
+}
+
+BENCHMARK(BM_TrivialProgram)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_HelperUnsupportedOperation)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

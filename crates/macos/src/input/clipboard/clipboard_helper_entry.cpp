@@ -1,0 +1,171 @@
+#include "input/clipboard/clipboard_helper_entry.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "input/utf8.h"
+#include "system/process_arguments.h"
+
+namespace morvane {
+
+namespace {
+
+constexpr std::string_view kHelperMode = "clipboard";
+constexpr std::string_view kOutputDescriptor = "1";
+constexpr std::size_t kTokenLength = 64;
+constexpr std::uint64_t kMinDeadlineMs = 1;
+constexpr std::uint64_t kMaxDeadlineMs = 60'000;
+
+// One row per operation; each row names the function of the module that implements it.
+constexpr std::array<OperationEntry, 0> kOperations = {};
+
+// A closed standard descriptor would otherwise be reused by the next open(), and the response
+// could land in a file the helper opened for itself.
+bool reopen_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", O_RDWR);
+    if (opened != fd) return false;
+  }
+  return true;
+}
+
+std::optional<std::string_view> environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string_view(value);
+}
+
+bool environment_equals(const char* name, std::string_view expected) {
+  auto value = environment(name);
+  return value && *value == expected;
+}
+
+bool is_hex_token(std::string_view token) {
+  return token.size() == kTokenLength && std::all_of(token.begin(), token.end(), [](char c) {
+           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+         });
+}
+
+std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (__builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
+        __builtin_add_overflow(value, static_cast<std::uint64_t>(c - '0'), &value)) {
+      return std::nullopt;
+    }
+  }
+  return value;
+}
+
+std::string os_error_text(int error) {
+  return std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")";
+}
+
+// Starting size of the request buffer when the input's size is unknown; it doubles from here.
+constexpr std::size_t kInitialRequestCapacity = 64 * 1024;
+
+std::size_t initial_capacity(int fd, std::size_t limit) {
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    return std::min(static_cast<std::size_t>(info.st_size) + 1, limit + 1);
+  }
+  return std::min(kInitialRequestCapacity, limit + 1);
+}
+
+}  // namespace
+
+std::span<const OperationEntry> operation_table() { return kOperations; }
+
+std::optional<std::uint64_t> parse_deadline_ms(std::string_view text) {
+  auto value = parse_unsigned_decimal(text);
+  if (!value) return std::nullopt;
+  return std::clamp(*value, kMinDeadlineMs, kMaxDeadlineMs);
+}
+
+Result<Bytes> read_input_from(int fd, std::size_t limit) {
+  // Stops after limit + 1 bytes: enough to know the request is too large without
+  // consuming or buffering the rest.
+  const std::size_t cap = limit + 1;
+  Bytes buffer(initial_capacity(fd, limit));
+  std::size_t used = 0;
+  while (used < cap) {
+    if (used == buffer.size()) buffer.resize(std::min(buffer.size() * 2, cap));
+    const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      return fail(AdapterError::make(ErrorCode::INTERNAL,
+                                     "Read helper request: " + os_error_text(errno)));
+    }
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  if (used > limit) {
+    return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
+                                   "Clipboard helper request exceeds the protocol limit"));
+  }
+  buffer.resize(used);
+  return buffer;
+}
+
+Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
+
+Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
+                           const Deadline& deadline) {
+  for (const OperationEntry& entry : operation_table()) {
+    if (entry.name == operation && entry.argument_count == arguments.size()) {
+      return entry.run(arguments, deadline);
+    }
+  }
+  return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
+                                 "Unsupported macOS clipboard helper operation"));
+}
+
+std::int32_t entry_from_env() {
+  if (!reopen_standard_descriptors()) std::_Exit(kStatusLaunchRejected);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  // Every launch check fails the same way: status 2 and not a byte of output. The accepted
+  // values are ASCII, so an exact comparison also rules out invalid UTF-8.
+  if (!environment_equals("MORVANE_MACOS_HELPER_MODE", kHelperMode) ||
+      !environment_equals("MORVANE_MACOS_HELPER_PROTOCOL", kProtocolVersion) ||
+      !environment_equals("MORVANE_MACOS_HELPER_BUILD", kBuildIdentity) ||
+      !environment_equals("MORVANE_MACOS_HELPER_OUTPUT_FD", kOutputDescriptor)) {
+    return kStatusLaunchRejected;
+  }
+  const auto token = environment("MORVANE_MACOS_HELPER_TOKEN");
+  if (!token || !is_hex_token(*token)) return kStatusLaunchRejected;
+  const auto deadline_text = environment("MORVANE_MACOS_HELPER_DEADLINE_MS");
+  const auto deadline_ms = deadline_text ? parse_deadline_ms(*deadline_text) : std::nullopt;
+  if (!deadline_ms) return kStatusLaunchRejected;
+
+  std::vector<std::string> arguments = process_arguments();
+  if (arguments.size() < 2) return kStatusLaunchRejected;
+  // Arguments must be UTF-8 under the launch contract; one that is not is a foreign or broken
+  // launch like any other, and rejecting it keeps the echoed operation name valid JSON.
+  if (!std::all_of(arguments.begin(), arguments.end(), is_valid_utf8)) {
+    return kStatusLaunchRejected;
+  }
+
+  auto deadline = Deadline::after(*deadline_ms);
+  if (!deadline) return kStatusLaunchRejected;
+
+  const std::string& operation = arguments[1];
+  const std::span<const std::string> operation_arguments(arguments.begin() + 2, arguments.end());
+  Outcome outcome = dispatch_operation(operation, operation_arguments, *deadline);
+  return write_response(*token, operation, std::move(outcome));
+}
+
+}  // namespace morvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "input/clipboard/clipboard_helper_protocol.h"
+#include "wait/deadline.h"
+
+namespace morvane {
+
+// Runs one operation: the arguments after the operation name, and the run's deadline.
+using OperationFn = Outcome (*)(std::span<const std::string> arguments, const Deadline& deadline);
+
+struct OperationEntry {
+  std::string_view name;
+  std::size_t argument_count;
+  OperationFn run;
+};
+
+// The operation table: every operation the helper answers.
+std::span<const OperationEntry> operation_table();
+
+// Validates the launch, runs one operation and writes its response; returns the exit status.
+std::int32_t entry_from_env();
+
+Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
+                           const Deadline& deadline);
+
+// Reads the whole request from standard input, at most the protocol limit.
+Result<Bytes> read_input();
+// The same, from any descriptor and with any limit; read_input's testable core.
+Result<Bytes> read_input_from(int fd, std::size_t limit);
+
+// Parses MORVANE_MACOS_HELPER_DEADLINE_MS and clamps it to 1..60000 ms.
+std::optional<std::uint64_t> parse_deadline_ms(std::string_view text);
+
+}  // namespace morvane

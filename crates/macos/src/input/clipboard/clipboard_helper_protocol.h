@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "response/adapter_error.h"
+#include "system/bytes.h"
+
+namespace morvane {
+
+inline constexpr std::string_view kProtocolVersion = "1";
+inline constexpr std::string_view kBuildIdentity = "1.2.0:aarch64-apple-darwin:10.15";
+inline constexpr std::size_t kMaxRequestBytes = 67'108'864;
+inline constexpr std::size_t kMaxHeaderBytes = 16'384;
+inline constexpr std::size_t kMaxResponsePayloadBytes = 67'125'248;
+
+// Exit statuses of the helper.
+inline constexpr int kStatusSuccess = 0;
+inline constexpr int kStatusFailure = 1;
+inline constexpr int kStatusLaunchRejected = 2;
+inline constexpr int kStatusUndelivered = 3;
+
+// The success result of one operation: its metadata object and an owned payload.
+struct OperationOutput {
+  nlohmann::json metadata;
+  Bytes payload;
+};
+
+using Outcome = Result<OperationOutput>;
+
+// Writing a clipboard-changing operation's error that says nothing about delivery reports it as
+// not delivered: it failed before the pasteboard could have been touched.
+void adjust_delivery_for_operation(std::string_view operation, AdapterError& error);
+
+RetrySafety retry_for_delivery(DeliveryState delivery);
+
+nlohmann::json response_header(std::string_view token, std::string_view operation,
+                               const nlohmann::json& metadata, std::size_t payload_len);
+nlohmann::json response_header(std::string_view token, std::string_view operation,
+                                const AdapterError& error);
+
+// Compact JSON: no whitespace, members in byte order of their keys, only the characters JSON
+// requires escaped (control characters as \u00xx with lower-case hex).
+std::string serialize_json(const nlohmann::json& value);
+
+// Frames and writes the response on descriptor 1, closes it, and returns 0, 1 or 3.
+int write_response(std::string_view token, std::string_view operation, Outcome outcome);
+
+}  // namespace morvane

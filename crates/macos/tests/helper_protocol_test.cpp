@@ -1,0 +1,176 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "input/clipboard/clipboard_helper_entry.h"
+#include "input/clipboard/clipboard_helper_protocol.h"
+
+namespace morvane {
+namespace {
+
+const std::string kToken(64, 'a');
+
+TEST(ResponseHeaderTest, SuccessMembersInKeyOrder) {
+  const auto header = response_header(kToken, "clear",
+                                      nlohmann::json{{"kind", "none"}, {"delivery", "committed_verified"}}, 0);
+  EXPECT_EQ(serialize_json(header),
+            R"({"build":"1.2.0:aarch64-apple-darwin:10.15","metadata":{"delivery":"committed_verified","kind":"none"},"ok":true,"operation":"clear","payload_len":0,"protocol":"1","token":")" +
+                kToken + "\"}");
+}
+
+TEST(ResponseHeaderTest, FailureMembersAndDispositionByDelivery) {
+  struct Case {
+    DeliveryState delivery;
+    const char* wire;
+    const char* retry;
+  };
+  const Case cases[] = {
+      {DeliveryState::unknown, "unknown", "unknown"},
+      {DeliveryState::not_delivered, "not_delivered", "safe"},
+      {DeliveryState::delivery_uncertain, "delivery_uncertain", "unsafe"},
+      {DeliveryState::delivered_unverified, "delivered_unverified", "unsafe"},
+      {DeliveryState::delivered_verified, "delivered_verified", "unsafe"},
+  };
+  for (const auto& c : cases) {
+    // The record's own retry hint never reaches the response.
+    auto error = AdapterError::make(ErrorCode::TIMEOUT, "late")
+                     .with_details({{"retryable", true}})
+                     .with_delivery(c.delivery);
+    EXPECT_EQ(serialize_json(response_header(kToken, "read:text", error)),
+              std::string(R"({"build":"1.2.0:aarch64-apple-darwin:10.15","disposition":{"delivery":")") +
+                  c.wire + R"(","retry":")" + c.retry +
+                  R"("},"error_code":"TIMEOUT","message":"late","ok":false,"operation":"read:text","payload_len":0,"protocol":"1","token":")" +
+                  kToken + "\"}");
+  }
+}
+
+TEST(ResponseHeaderTest, DeliveryAdjustedOnlyForClipboardChangingOperations) {
+  struct Case {
+    const char* operation;
+    DeliveryState before;
+    DeliveryState after;
+  };
+  const Case cases[] = {
+      {"clear", DeliveryState::unknown, DeliveryState::not_delivered},
+      {"write:text", DeliveryState::unknown, DeliveryState::not_delivered},
+      {"write:", DeliveryState::unknown, DeliveryState::not_delivered},
+      {"write:text", DeliveryState::delivered_unverified, DeliveryState::delivered_unverified},
+      {"read:text", DeliveryState::unknown, DeliveryState::unknown},
+      {"validate:png", DeliveryState::unknown, DeliveryState::unknown},
+      {"clear ", DeliveryState::unknown, DeliveryState::unknown},
+      {"Write:text", DeliveryState::unknown, DeliveryState::unknown},
+  };
+  for (const auto& c : cases) {
+    auto error = AdapterError::make(ErrorCode::INTERNAL, "x").with_delivery(c.before);
+    adjust_delivery_for_operation(c.operation, error);
+    EXPECT_EQ(error.delivery, c.after) << c.operation;
+  }
+}
+
+TEST(SerializeJsonTest, EscapesOnlyWhatJsonRequires) {
+  struct Case {
+    std::string text;
+    std::string written;
+  };
+  const Case cases[] = {
+      {"say \"hi\"", R"("say \"hi\"")"},
+      {"a\\b", R"("a\\b")"},
+      {"line\nfeed", R"("line\nfeed")"},
+      {"\b\t\f\r", R"("\b\t\f\r")"},
+      {std::string("\x00\x01\x1f", 3), R"("\u0000\u0001\u001f")"},
+      {"\x0b", R"("\u000b")"},
+      {"a/b", R"("a/b")"},
+      {"\x7f", "\"\x7f\""},
+      {"caf\xc3\xa9 \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xf0\x9f\x98\x80\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(serialize_json(nlohmann::json(c.text)), c.written);
+  }
+  EXPECT_EQ(serialize_json(nlohmann::json::array({"/a", "/b\"c"})), R"(["/a","/b\"c"])");
+  // Stray bytes must never make the header invalid JSON or throw.
+  EXPECT_EQ(serialize_json(nlohmann::json("\xff")), "\"\xef\xbf\xbd\"");
+}
+
+// A temporary file holding exactly `size` bytes, opened for reading.
+int file_of_size(std::size_t size) {
+  std::FILE* file = std::tmpfile();
+  std::string block(1 << 20, 'r');
+  for (std::size_t left = size; left > 0;) {
+    const std::size_t n = std::min(left, block.size());
+    std::fwrite(block.data(), 1, n, file);
+    left -= n;
+  }
+  std::fflush(file);
+  const int fd = ::dup(fileno(file));
+  std::fclose(file);
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+TEST(ReadInputTest, ProtocolLimitIsInclusive) {
+  const int exact = file_of_size(kMaxRequestBytes);
+  auto accepted = read_input_from(exact, kMaxRequestBytes);
+  ::close(exact);
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->size(), kMaxRequestBytes);
+
+  const int over = file_of_size(kMaxRequestBytes + 1);
+  auto refused = read_input_from(over, kMaxRequestBytes);
+  ::close(over);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().code, ErrorCode::INVALID_ARGS);
+  EXPECT_EQ(refused.error().message, "Clipboard helper request exceeds the protocol limit");
+  EXPECT_EQ(refused.error().delivery, DeliveryState::unknown);
+}
+
+TEST(ReadInputTest, PipeIsReadToEndAndNeverPastTheLimit) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([fd = fds[1]] {
+    std::string chunk(4096, 'p');
+    for (int i = 0; i < 100; ++i) {
+      if (::write(fd, chunk.data(), chunk.size()) < 0) break;
+    }
+    ::close(fd);
+  });
+  auto bytes = read_input_from(fds[0], 1'000'000);
+  writer.join();
+  ::close(fds[0]);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->size(), 409'600u);
+
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
+  auto refused = read_input_from(fds[0], 4);
+  EXPECT_FALSE(refused);
+  // Only limit + 1 bytes were consumed.
+  char rest[16];
+  EXPECT_EQ(::read(fds[0], rest, sizeof rest), 5);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+TEST(ReadInputTest, ReadErrorIsReportedWithTheSystemText) {
+  const int fd = ::open("/", O_RDONLY | O_DIRECTORY);
+  auto result = read_input_from(fd, 100);
+  ::close(fd);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error().code, ErrorCode::INTERNAL);
+  EXPECT_EQ(result.error().message, "Read helper request: Is a directory (os error 21)");
+}
+
+TEST(ParseDeadlineTest, ParsesAndClamps) {
+  const std::pair<const char*, std::optional<std::uint64_t>> cases[] = {
+      {"0", 1}, {"1", 1}, {"+250", 250}, {"59999", 59999}, {"60000", 60000},
+      {"999999", 60000}, {"18446744073709551615", 60000}, {"18446744073709551616", std::nullopt},
+      {"", std::nullopt}, {"+", std::nullopt}, {" 1", std::nullopt}, {"1e3", std::nullopt},
+      {"-0", std::nullopt}, {"00250", 250},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(parse_deadline_ms(text), expected) << text;
+}
+
+}  // namespace
+}  // namespace morvane

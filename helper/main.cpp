@@ -1,0 +1,3 @@
+#include "input/clipboard/clipboard_helper_entry.h"
+
+int main() { return morvane::entry_from_env(); }

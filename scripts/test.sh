@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds, and runs every test: the normal build, the sanitizer build,
+# and the bounded fuzzing runs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j2 --timeout 600
+
+# Sanitizers: any report aborts the process, so the test that caused it fails.
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+scripts/build.sh build-asan -DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF
+ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
+
+if [ -x scripts/fuzz.sh ]; then
+  scripts/fuzz.sh
+fi
