@@ -1,0 +1,132 @@
+#pragma once
+
+// An in-process, scriptable stand-in for the platform seam. Tests set its fields to make any
+// platform call fail or misbehave, plant items as another application would, and hook every
+// call (`before_call`) to change the pasteboard or move the fake clock at an exact step.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "input/clipboard/pasteboard_platform.h"
+
+namespace morvane::testing {
+
+struct FakeItem {
+  std::optional<std::u16string> text;
+  std::optional<std::u16string> file_url;
+  std::optional<Bytes> png;
+};
+
+class FakePasteboardPlatform final : public platform::PasteboardPlatform {
+ public:
+  FakePasteboardPlatform();
+  ~FakePasteboardPlatform() override;
+
+  // ---- Script ----
+  std::set<platform::PlatformClass> missing_classes;
+  bool pool_create_nil = false;
+  bool pasteboard_nil = false;
+  bool responds_to_access = true;
+  std::int64_t access = 0;
+  std::int64_t count = 0;                    // the change count
+  std::optional<std::int64_t> clear_result;  // what clearContents answers, if not the new count
+  bool types_nil = false;
+  bool items_nil = false;
+  std::set<std::size_t> nil_item_indexes;
+  bool data_bytes_null = false;
+  bool refuse_set_string = false;
+  bool refuse_set_data = false;
+  bool refuse_write_objects = false;
+  bool data_with_bytes_nil = false;
+  bool mutable_array_nil = false;
+  bool string_create_nil = false;
+  bool url_from_path_nil = false;
+  bool data_borrow_nil = false;
+  bool image_source_nil = false;
+  std::string image_type = "public.png";
+  std::size_t image_count = 1;
+  int image_status = 0;
+  int image_status_at_0 = 0;
+  bool thumbnail_fails = false;
+  std::vector<FakeItem> items;
+  // Runs at the start of every platform call with the call's name (the member function name).
+  std::function<void(const std::string& call)> before_call;
+
+  // ---- Observations ----
+  std::vector<std::string> calls;
+  int pools_created = 0;
+  int pools_drained = 0;
+  int bad_releases = 0;  // releases of objects that were not owned or already released
+  std::size_t live_owned_objects() const { return owned_.size(); }
+  int count_calls(const std::string& name) const;
+
+  // ---- Helpers for tests ----
+  // Another application clears and writes: the change count advances.
+  void external_write(std::vector<FakeItem> new_items);
+  static FakeItem text_item(std::u16string text);
+  static FakeItem url_item(std::u16string url);
+  static FakeItem png_item(Bytes png);
+
+  // ---- The seam ----
+  bool class_exists(platform::PlatformClass cls) override;
+  platform::Pool autorelease_pool_create() override;
+  void autorelease_pool_drain(platform::Pool pool) override;
+  platform::Pasteboard general_pasteboard() override;
+  bool responds_to_access_behavior(platform::Pasteboard) override;
+  std::int64_t access_behavior(platform::Pasteboard) override;
+  std::int64_t change_count(platform::Pasteboard) override;
+  std::int64_t clear_contents(platform::Pasteboard) override;
+  platform::Array types(platform::Pasteboard) override;
+  bool array_contains_type(platform::Array types, platform::PasteboardType type) override;
+  platform::Array pasteboard_items(platform::Pasteboard) override;
+  std::size_t array_count(platform::Array array) override;
+  platform::Item array_item_at(platform::Array array, std::size_t index) override;
+  platform::String item_string_for_type(platform::Item item, platform::PasteboardType type) override;
+  platform::String string_for_type(platform::Pasteboard, platform::PasteboardType type) override;
+  platform::Data data_for_type(platform::Pasteboard, platform::PasteboardType type) override;
+  std::size_t data_length(platform::Data data) override;
+  const std::uint8_t* data_bytes(platform::Data data) override;
+  bool set_string(platform::Pasteboard, platform::String string, platform::PasteboardType type) override;
+  platform::Data data_with_bytes(ByteView bytes) override;
+  bool set_data(platform::Pasteboard, platform::Data data, platform::PasteboardType type) override;
+  platform::Array mutable_array_create() override;
+  void array_add_url(platform::Array array, platform::Url url) override;
+  bool write_objects(platform::Pasteboard, platform::Array array) override;
+  std::size_t string_length(platform::String string) override;
+  std::optional<std::string> string_utf8(platform::String string) override;
+  platform::String string_create_utf8(std::string_view utf8) override;
+  platform::Url url_create_with_string(platform::String string) override;
+  std::optional<std::string> url_file_system_representation(platform::Url url,
+                                                           std::size_t buffer_size) override;
+  platform::Url url_create_from_path(std::string_view path_bytes) override;
+  platform::String url_string(platform::Url url) override;
+  platform::Data data_create_borrowing(ByteView bytes) override;
+  platform::ImageSource image_source_create(platform::Data data) override;
+  std::string image_source_type(platform::ImageSource source) override;
+  std::size_t image_source_count(platform::ImageSource source) override;
+  int image_source_status(platform::ImageSource source) override;
+  int image_source_status_at_index(platform::ImageSource source, std::size_t index) override;
+  platform::Image image_source_thumbnail(platform::ImageSource source, std::size_t index,
+                                         const platform::ThumbnailOptions& options) override;
+  void release(const void* object) override;
+
+  struct Object;
+
+ private:
+  void note(const char* call);
+  Object* autoreleased(std::unique_ptr<Object> object);
+  Object* owned(std::unique_ptr<Object> object);
+  FakeItem& first_item();
+
+  std::vector<std::vector<std::unique_ptr<Object>>> pools_;
+  std::map<const void*, std::unique_ptr<Object>> owned_;
+  std::vector<std::unique_ptr<Object>> leaked_autoreleased_;  // made with no pool open
+  int pasteboard_token_ = 0;
+};
+
+}  // namespace morvane::testing
