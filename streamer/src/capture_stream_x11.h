@@ -1,0 +1,52 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+
+#include "capture_interfaces.h"
+#include "frame_scaler_linux.h"
+#include "screen_grabber_x11.h"
+#include "x11_connection_x11.h"
+
+namespace morvane::streamer {
+
+// The screen of an X display as a stream of samples, delivered one after another on the
+// stream's own worker thread (its serial queue). Each sample is handled before the next
+// capture, so at most one frame waits at any time, well within the configured queue depth.
+// The pointer is not drawn.
+class X11CaptureStream final : public CaptureStream {
+ public:
+  X11CaptureStream(XConnection connection, const StreamConfiguration& configuration,
+                   StreamOutput& delegate);
+  ~X11CaptureStream() override;
+
+  std::expected<void, std::string> add_output(StreamOutput& output) override;
+  std::expected<void, std::string> start() override;
+
+ private:
+  void run(std::stop_token stop);
+  bool wait_for_next_tick(std::stop_token& stop, std::chrono::steady_clock::time_point& next);
+  // One sample: a fresh grab when the screen changed, else the last image marked idle.
+  // False when the connection broke.
+  bool deliver_sample(bool first);
+
+  XConnection connection_;
+  StreamConfiguration configuration_;
+  std::chrono::nanoseconds interval_;
+  StreamOutput& delegate_;
+  StreamOutput* output_ = nullptr;
+  std::optional<ScreenGrabber> grabber_;
+  FrameScaler scaler_;
+  std::optional<BgraImage> last_image_;
+  std::mutex sleep_mutex_;
+  std::condition_variable_any sleep_;
+  // Last, so that the worker stops before anything it uses goes away.
+  std::jthread worker_;
+};
+
+}  // namespace morvane::streamer

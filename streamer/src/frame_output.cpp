@@ -1,0 +1,53 @@
+#include "frame_output.h"
+
+#include <limits>
+
+#include "record_header.h"
+
+namespace morvane::streamer {
+
+FrameOutput::FrameOutput(CaptureSize size, double quality, std::unique_ptr<JpegEncoder> encoder,
+                         ByteSink& out, ProcessEnd& end)
+    : size_(size), quality_(quality), encoder_(std::move(encoder)), out_(out), end_(end) {}
+
+void FrameOutput::on_sample(const Sample& sample) {
+  if (sample.type != OutputType::screen || !sample.valid || !sample.image) return;
+  if (!frame_status_keeps_frame(sample.status)) {
+    // A still screen writes nothing, so this is where a departed reader gets noticed.
+    check_reader();
+    return;
+  }
+  const std::span<const std::uint8_t> jpeg = encoder_->encode(*sample.image, quality_);
+  // The header's length is 32-bit; a larger image would be announced with a wrong length.
+  if (jpeg.empty() || jpeg.size() > std::numeric_limits<std::uint32_t>::max()) return;
+  write_record(jpeg);
+}
+
+void FrameOutput::on_stop(std::string_view description) {
+  end_.fail("screen capture stopped: " + std::string(description));
+}
+
+void FrameOutput::write_record(std::span<const std::uint8_t> jpeg) {
+  const auto header = encode_record_header(static_cast<std::uint32_t>(jpeg.size()),
+                                           static_cast<std::uint32_t>(size_.width),
+                                           static_cast<std::uint32_t>(size_.height));
+  std::lock_guard guard(lock_);
+  if (output_closed_) return;
+  auto written = out_.write_all(header);
+  if (written) written = out_.write_all(jpeg);
+  if (!written) output_failed(written.error());
+}
+
+void FrameOutput::check_reader() {
+  std::lock_guard guard(lock_);
+  if (output_closed_) return;
+  if (auto alive = out_.check_reader(); !alive) output_failed(alive.error());
+}
+
+void FrameOutput::output_failed(const std::string& reason) {
+  // Retrying would repeat part of a record to nobody; the stream's only product is gone.
+  output_closed_ = true;
+  end_.fail("frame output failed: " + reason);
+}
+
+}  // namespace morvane::streamer

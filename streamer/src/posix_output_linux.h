@@ -1,0 +1,24 @@
+#pragma once
+
+#include "capture_interfaces.h"
+
+namespace morvane::streamer {
+
+// Blocking writes to a descriptor, whatever mode the descriptor was opened in.
+class DescriptorSink final : public ByteSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+  std::expected<void, std::string> write_all(std::span<const std::uint8_t> bytes) override;
+  std::expected<void, std::string> check_reader() override;
+
+ private:
+  int fd_;
+};
+
+// One line on standard error, then exit status 1.
+class StandardErrorExit final : public ProcessEnd {
+ public:
+  void fail(std::string_view line) override;
+};
+
+}  // namespace morvane::streamer

@@ -1,0 +1,140 @@
+#include "frame_output.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "record_header.h"
+#include "streamer_fakes.h"
+
+namespace morvane::streamer {
+namespace {
+
+using testing::FakeEncoder;
+using testing::FakeEnd;
+using testing::FakeSink;
+
+constexpr std::uint8_t pixel[4] = {1, 2, 3, 255};
+
+Sample screen_sample(FrameStatusValue status) {
+  Sample sample;
+  sample.image = BgraImage{pixel, 1, 1, 4};
+  sample.status = status;
+  return sample;
+}
+
+struct Harness {
+  explicit Harness(std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xAA, 0xFF, 0xD9}) {
+    auto owned = std::make_unique<FakeEncoder>(std::move(jpeg));
+    encoder = owned.get();
+    output = std::make_unique<FrameOutput>(CaptureSize{1024, 665}, 0.55, std::move(owned), sink, end);
+  }
+  FakeSink sink;
+  FakeEnd end;
+  FakeEncoder* encoder = nullptr;
+  std::unique_ptr<FrameOutput> output;
+};
+
+TEST(FrameOutput, WritesHeaderThenJpegAsOneRecord) {
+  std::vector<std::uint8_t> jpeg(54321, 0x5A);
+  Harness h(jpeg);
+  h.output->on_sample(screen_sample(std::int64_t{0}));
+
+  const auto header = encode_record_header(54321, 1024, 665);
+  std::vector<std::uint8_t> expected(header.size() + jpeg.size());
+  std::copy(jpeg.begin(), jpeg.end(), std::copy(header.begin(), header.end(), expected.begin()));
+  EXPECT_EQ(h.sink.bytes(), expected);
+  EXPECT_EQ(h.sink.writes, 2);
+  EXPECT_DOUBLE_EQ(h.encoder->last_quality, 0.55);
+  EXPECT_TRUE(h.end.lines.empty());
+}
+
+TEST(FrameOutput, ConsecutiveFramesAreBackToBack) {
+  Harness h;
+  h.output->on_sample(screen_sample(NoFrameStatus{}));
+  h.output->on_sample(screen_sample(NoFrameStatus{}));
+  ASSERT_EQ(h.sink.bytes().size(), 2 * (12 + 5u));
+  EXPECT_TRUE(std::equal(h.sink.bytes().begin(), h.sink.bytes().begin() + 17,
+                         h.sink.bytes().begin() + 17));
+}
+
+TEST(FrameOutput, FrameStatusDecidesWhetherARecordIsWritten) {
+  struct Case {
+    const char* name;
+    FrameStatusValue status;
+    bool written;
+  };
+  const Case cases[] = {
+      {"complete", std::int64_t{0}, true},     {"idle", std::int64_t{1}, false},
+      {"blank", std::int64_t{2}, false},       {"suspended", std::int64_t{3}, false},
+      {"started", std::int64_t{4}, true},      {"stopped", std::int64_t{5}, false},
+      {"unknown 7", std::int64_t{7}, false},   {"negative", std::int64_t{-1}, false},
+      {"missing", NoFrameStatus{}, true},      {"not an integer", NonIntegerFrameStatus{}, true},
+  };
+  for (const auto& c : cases) {
+    Harness h;
+    h.output->on_sample(screen_sample(c.status));
+    EXPECT_EQ(!h.sink.bytes().empty(), c.written) << c.name;
+    EXPECT_EQ(h.encoder->calls, c.written ? 1 : 0) << c.name;
+  }
+}
+
+TEST(FrameOutput, UnusableSamplesAreDroppedSilently) {
+  Sample audio = screen_sample(std::int64_t{0});
+  audio.type = OutputType::audio;
+  Sample invalid = screen_sample(std::int64_t{0});
+  invalid.valid = false;
+  Sample no_image = screen_sample(std::int64_t{0});
+  no_image.image.reset();
+  for (const Sample& sample : {audio, invalid, no_image}) {
+    Harness h;
+    h.output->on_sample(sample);
+    EXPECT_TRUE(h.sink.bytes().empty());
+    EXPECT_TRUE(h.end.lines.empty());
+  }
+}
+
+TEST(FrameOutput, EmptyEncodingWritesNothing) {
+  Harness h(std::vector<std::uint8_t>{});
+  h.output->on_sample(screen_sample(std::int64_t{0}));
+  EXPECT_EQ(h.sink.writes, 0);
+  EXPECT_TRUE(h.end.lines.empty());
+}
+
+TEST(FrameOutput, StopEndsWithOneLine) {
+  Harness h;
+  h.output->on_stop("the connection to the X server was lost");
+  EXPECT_EQ(h.end.lines,
+            std::vector<std::string>{"screen capture stopped: the connection to the X server was lost"});
+  EXPECT_TRUE(h.sink.bytes().empty());
+}
+
+TEST(FrameOutput, FailedWriteEndsTheProcessAndNothingMoreIsWritten) {
+  for (int failing_write : {1, 2}) {  // the header, then the JPEG data
+    Harness h;
+    h.sink.fail_from_write = failing_write;
+    h.output->on_sample(screen_sample(std::int64_t{0}));
+    EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"});
+    EXPECT_EQ(h.sink.writes, failing_write) << "the record is not retried";
+
+    // Only reached in tests, where ending the process returns.
+    h.output->on_sample(screen_sample(std::int64_t{0}));
+    EXPECT_EQ(h.sink.writes, failing_write);
+    EXPECT_EQ(h.end.lines.size(), 1u);
+  }
+}
+
+TEST(FrameOutput, StillScreenNoticesDepartedReader) {
+  Harness h;
+  h.output->on_sample(screen_sample(std::int64_t{1}));
+  EXPECT_EQ(h.sink.reader_checks, 1);
+  EXPECT_TRUE(h.end.lines.empty());
+
+  h.sink.reader_gone = true;
+  h.output->on_sample(screen_sample(std::int64_t{1}));
+  EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"});
+  EXPECT_EQ(h.sink.writes, 0);
+}
+
+}  // namespace
+}  // namespace morvane::streamer
