@@ -1,0 +1,20 @@
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "input/clipboard/clipboard_helper_protocol.h"
+#include "input/clipboard/pasteboard_platform.h"
+#include "system/bytes.h"
+#include "wait/deadline.h"
+
+namespace morvane {
+
+// {"kind":"none"} when the bytes are one complete PNG that the platform also decodes. Touches
+// neither the pasteboard nor an autorelease pool.
+Outcome validate_png_on(platform::PasteboardPlatform& platform, ByteView png);
+
+// The "validate:png" operation: the request payload through validate_png_on.
+Outcome validate_png_operation(std::span<const std::string> arguments, const Deadline& deadline);
+
+}  // namespace morvane
