@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#include "input/clipboard/clipboard_clear.h"
+#include "input/clipboard/clipboard_write_operations.h"
+#include "input/clipboard/clipboard_read.h"
+#include "input/clipboard/clipboard_validate_png.h"
 #include "input/utf8.h"
 #include "system/process_arguments.h"
 
@@ -26,7 +30,17 @@ constexpr std::uint64_t kMinDeadlineMs = 1;
 constexpr std::uint64_t kMaxDeadlineMs = 60'000;
 
 // One row per operation; each row names the function of the module that implements it.
-constexpr std::array<OperationEntry, 0> kOperations = {};
+constexpr OperationEntry kOperations[] = {
+    {"clear", 0, &clear_operation},
+    {"read:auto", 0, &read_auto_operation},
+    {"read:text", 0, &read_text_operation},
+    {"read:image", 0, &read_image_operation},
+    {"read:file_urls", 0, &read_file_urls_operation},
+    {"write:text", 0, &write_text_operation},
+    {"write:image", 3, &write_image_operation},
+    {"write:file_urls", 0, &write_file_urls_operation},
+    {"validate:png", 0, &validate_png_operation},
+};
 
 // A closed standard descriptor would otherwise be reused by the next open(), and the response
 // could land in a file the helper opened for itself.
@@ -95,11 +109,16 @@ std::optional<std::uint64_t> parse_deadline_ms(std::string_view text) {
   return std::clamp(*value, kMinDeadlineMs, kMaxDeadlineMs);
 }
 
-Result<Bytes> read_input_from(int fd, std::size_t limit) {
+namespace {
+
+// Reads into any contiguous byte container, so that text requests land in a string and binary
+// ones in a byte buffer without a copy from one to the other.
+template <typename Buffer>
+Result<Buffer> read_request(int fd, std::size_t limit) {
   // Stops after limit + 1 bytes: enough to know the request is too large without
   // consuming or buffering the rest.
   const std::size_t cap = limit + 1;
-  Bytes buffer(initial_capacity(fd, limit));
+  Buffer buffer(initial_capacity(fd, limit), {});
   std::size_t used = 0;
   while (used < cap) {
     if (used == buffer.size()) buffer.resize(std::min(buffer.size() * 2, cap));
@@ -119,6 +138,12 @@ Result<Bytes> read_input_from(int fd, std::size_t limit) {
   buffer.resize(used);
   return buffer;
 }
+
+}  // namespace
+
+Result<Bytes> read_input_from(int fd, std::size_t limit) { return read_request<Bytes>(fd, limit); }
+
+Result<std::string> read_input_text() { return read_request<std::string>(0, kMaxRequestBytes); }
 
 Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
 

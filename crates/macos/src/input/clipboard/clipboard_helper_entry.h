@@ -31,6 +31,8 @@ Outcome dispatch_operation(std::string_view operation, std::span<const std::stri
 
 // Reads the whole request from standard input, at most the protocol limit.
 Result<Bytes> read_input();
+// The same for requests that are text, read straight into the string that will own them.
+Result<std::string> read_input_text();
 // The same, from any descriptor and with any limit; read_input's testable core.
 Result<Bytes> read_input_from(int fd, std::size_t limit);
 
