@@ -1,0 +1,196 @@
+// The streamer as a program, capturing a private Xvfb screen.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "jpeg_encoder_linux.h"
+#include "x11_test_support.h"
+
+namespace morvane::streamer::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto record_wait = 10s;  // generous: sanitizer builds share two cores
+
+struct Run {
+  VirtualScreen screen;
+  ChildProcess streamer;
+};
+
+VirtualScreen start_screen(int width = 1512, int height = 982) {
+  auto screen = VirtualScreen::start(width, height);
+  if (!screen) {
+    ADD_FAILURE() << screen.error();
+    std::abort();  // no screen, no test: never pass silently
+  }
+  return std::move(*screen);
+}
+
+ChildProcess start_streamer(const std::string& display, std::vector<std::string> options = {}) {
+  options.insert(options.begin(), STREAMER_BIN);
+  auto child = ChildProcess::spawn(options, display);
+  if (!child) {
+    ADD_FAILURE() << child.error();
+    std::abort();
+  }
+  return std::move(*child);
+}
+
+// The first record, or a failure that shows why the streamer did not deliver one.
+std::optional<Record> first_record(ChildProcess& streamer) {
+  auto record = read_record(streamer, record_wait);
+  if (!record) {
+    const auto status = streamer.wait_exit(1s);
+    ADD_FAILURE() << "no record; exit status " << (status ? std::to_string(*status) : "none")
+                  << ", standard error: " << streamer.read_stderr();
+  }
+  return record;
+}
+
+void fill(const std::string& display, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  auto painter = ScreenPainter::connect(display);
+  ASSERT_TRUE(painter.has_value()) << painter.error();
+  painter->fill(r, g, b);
+}
+
+// Keeps changing the screen until destroyed.
+class Flicker {
+ public:
+  explicit Flicker(const std::string& display)
+      : thread_([display](std::stop_token stop) {
+          auto painter = ScreenPainter::connect(display);
+          for (std::uint8_t shade = 0; painter && !stop.stop_requested(); shade += 7) {
+            painter->fill(shade, 255 - shade, 128);
+            std::this_thread::sleep_for(5ms);
+          }
+        }) {}
+
+ private:
+  std::jthread thread_;
+};
+
+TEST(StreamerOnX11, WideScreenIsScaledToTheWidthLimit) {
+  struct Case {
+    std::vector<std::string> options;
+    std::uint32_t width, height;
+  };
+  const Case cases[] = {{{}, 1024, 665}, {{"--width", "3000"}, 1512, 982}};
+  VirtualScreen screen = start_screen();
+  fill(screen.display(), 10, 120, 200);
+  for (const auto& c : cases) {
+    ChildProcess streamer = start_streamer(screen.display(), c.options);
+    auto record = first_record(streamer);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->width, c.width);
+    EXPECT_EQ(record->height, c.height);
+    auto image = decode_jpeg(record->jpeg);
+    ASSERT_TRUE(image.has_value()) << image.error();
+    EXPECT_EQ(image->width, static_cast<int>(c.width));
+    EXPECT_EQ(image->height, static_cast<int>(c.height));
+  }
+}
+
+TEST(StreamerOnX11, ScreenColourIsKept) {
+  VirtualScreen screen = start_screen(640, 480);
+  fill(screen.display(), 200, 40, 90);
+  ChildProcess streamer = start_streamer(screen.display());
+  auto record = first_record(streamer);
+  ASSERT_TRUE(record.has_value());
+  auto image = decode_jpeg(record->jpeg);
+  ASSERT_TRUE(image.has_value()) << image.error();
+  const std::uint8_t expected[3] = {200, 40, 90};
+  for (std::size_t at = 0; at < image->rgb.size(); at += 3 * 997) {
+    for (int channel = 0; channel < 3; ++channel) {
+      ASSERT_NEAR(image->rgb[at + channel], expected[channel], 6) << "pixel " << at / 3;
+    }
+  }
+}
+
+TEST(StreamerOnX11, StillScreenStopsAfterTheFirstRecord) {
+  VirtualScreen screen = start_screen(640, 480);
+  fill(screen.display(), 0, 0, 255);
+  ChildProcess streamer = start_streamer(screen.display());
+  ASSERT_TRUE(first_record(streamer).has_value());
+  EXPECT_FALSE(streamer.stdout_readable(1500ms)) << "a record arrived for an unchanged screen";
+  fill(screen.display(), 255, 0, 0);
+  EXPECT_TRUE(read_record(streamer, record_wait).has_value()) << "a change gives a new record";
+}
+
+// Records are read one after another, each at 12 + N bytes after the previous one; a gap or an
+// overlap would show as a bad size or undecodable data.
+TEST(StreamerOnX11, ChangingScreenGivesBackToBackRecordsAtTheFrameRate) {
+  VirtualScreen screen = start_screen();
+  Flicker flicker(screen.display());
+  ChildProcess streamer = start_streamer(screen.display(), {"--fps", "5"});
+  ASSERT_TRUE(first_record(streamer).has_value());
+  const auto begin = Clock::now();
+  int records = 0;
+  while (Clock::now() - begin < 3s) {
+    auto record = read_record(streamer, 5s);
+    ASSERT_TRUE(record.has_value()) << "after " << records << " records";
+    ASSERT_EQ(record->width, 1024u);
+    ASSERT_EQ(record->height, 665u);
+    ASSERT_TRUE(decode_jpeg(record->jpeg).has_value()) << "record " << records;
+    ++records;
+  }
+  // 3 s at 5 frames a second, with room for a slow machine but not for no limit.
+  EXPECT_GE(records, 10);
+  EXPECT_LE(records, 18);
+}
+
+TEST(StreamerOnX11, KilledServerStopsTheStreamer) {
+  VirtualScreen screen = start_screen(640, 480);
+  ChildProcess streamer = start_streamer(screen.display());
+  ASSERT_TRUE(first_record(streamer).has_value());
+  screen.kill();
+  EXPECT_EQ(streamer.wait_exit(10s), 1);
+  const std::string error = streamer.read_stderr();
+  EXPECT_EQ(error.rfind("screen capture stopped: ", 0), 0u) << error;
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  EXPECT_EQ(error.back(), '\n');
+}
+
+TEST(StreamerOnX11, ClosedReaderEndsTheStreamer) {
+  for (bool changing : {true, false}) {
+    VirtualScreen screen = start_screen(640, 480);
+    std::optional<Flicker> flicker;
+    if (changing) flicker.emplace(screen.display());
+    ChildProcess streamer = start_streamer(screen.display());
+    ASSERT_TRUE(first_record(streamer).has_value());
+    streamer.close_stdout();
+    EXPECT_EQ(streamer.wait_exit(5s), 1) << (changing ? "changing" : "still") << " screen";
+    EXPECT_EQ(streamer.read_stderr(), "frame output failed: Broken pipe\n");
+  }
+}
+
+TEST(StreamerOnX11, SetUpFailures) {
+  struct Case {
+    std::string display;
+    std::string stderr_prefix;
+  };
+  const Case cases[] = {
+      {"", "no display available\n"},
+      {":65000", "screen capture failed: cannot open X display \":65000\""},
+  };
+  for (const auto& c : cases) {
+    ChildProcess streamer = start_streamer(c.display);
+    EXPECT_EQ(streamer.wait_exit(10s), 1) << c.display;
+    EXPECT_FALSE(streamer.stdout_readable(0ms) && read_record(streamer, 0ms)) << c.display;
+    const std::string error = streamer.read_stderr();
+    EXPECT_EQ(error.rfind(c.stderr_prefix, 0), 0u) << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+  }
+}
+
+TEST(TurboJpegQuality, MapsFractionsOntoOneToHundred) {
+  const std::pair<double, int> cases[] = {{0.0, 1}, {0.004, 1}, {0.55, 55}, {0.555, 56},
+                                          {0.999, 100}, {1.0, 100}};
+  for (const auto& [quality, expected] : cases) EXPECT_EQ(turbojpeg_quality(quality), expected);
+}
+
+}  // namespace
+}  // namespace morvane::streamer::testing

@@ -1,0 +1,270 @@
+#include "x11_test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace morvane::streamer::testing {
+
+namespace {
+
+struct Pipe {
+  int read = -1;
+  int write = -1;
+};
+
+Pipe make_pipe() {
+  int fds[2] = {-1, -1};
+  if (pipe2(fds, O_CLOEXEC) != 0) return {};
+  return {fds[0], fds[1]};
+}
+
+void close_fd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+int remaining_ms(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+bool readable(int fd, int timeout_ms) {
+  pollfd entry{fd, POLLIN, 0};
+  int ready = 0;
+  while ((ready = poll(&entry, 1, timeout_ms)) < 0 && errno == EINTR) {
+  }
+  return ready == 1;
+}
+
+bool read_line_end(int fd, Clock::time_point deadline) {
+  char c = 0;
+  while (readable(fd, remaining_ms(deadline))) {
+    if (::read(fd, &c, 1) != 1) return false;
+    if (c == '\n') return true;
+  }
+  return false;
+}
+
+std::vector<std::string> environment_with_display(const std::string& display) {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "DISPLAY=", 8) != 0) env.emplace_back(*entry);
+  }
+  if (!display.empty()) env.push_back("DISPLAY=" + display);
+  return env;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(s.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+struct FileActions {
+  FileActions() { posix_spawn_file_actions_init(&actions); }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions); }
+  posix_spawn_file_actions_t actions;
+};
+
+std::optional<int> reap(pid_t pid, milliseconds wait) {
+  const auto deadline = Clock::now() + wait;
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      if (WIFEXITED(status)) return WEXITSTATUS(status);
+      return -WTERMSIG(status);
+    }
+    if (done < 0 || Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+}
+
+}  // namespace
+
+std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::vector<std::string>& argv,
+                                                             const std::string& display) {
+  Pipe out = make_pipe();
+  Pipe err = make_pipe();
+  FileActions files;
+  posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&files.actions, out.write, 1);
+  posix_spawn_file_actions_adddup2(&files.actions, err.write, 2);
+  std::vector<std::string> args = argv;
+  std::vector<std::string> env = environment_with_display(display);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, args[0].c_str(), &files.actions, nullptr,
+                                 pointers(args).data(), pointers(env).data());
+  close_fd(out.write);
+  close_fd(err.write);
+  if (failed != 0) {
+    close_fd(out.read);
+    close_fd(err.read);
+    return std::unexpected("cannot start " + args[0] + ": " + std::strerror(failed));
+  }
+  return ChildProcess(pid, out.read, err.read);
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)),
+      out_(std::exchange(other.out_, -1)),
+      err_(std::exchange(other.err_, -1)) {}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    reap(pid_, milliseconds(5000));
+  }
+  close_fd(out_);
+  close_fd(err_);
+}
+
+bool ChildProcess::read_exact(std::uint8_t* out, std::size_t size, Clock::time_point deadline) {
+  while (size > 0) {
+    if (!readable(out_, remaining_ms(deadline))) return false;
+    const ssize_t got = ::read(out_, out, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+bool ChildProcess::stdout_readable(milliseconds wait) {
+  return readable(out_, static_cast<int>(wait.count()));
+}
+
+void ChildProcess::close_stdout() { close_fd(out_); }
+
+std::optional<int> ChildProcess::wait_exit(milliseconds wait) {
+  auto status = reap(pid_, wait);
+  if (status) pid_ = -1;
+  return status;
+}
+
+std::string ChildProcess::read_stderr() {
+  std::string text;
+  char buffer[4096];
+  while (readable(err_, 0)) {
+    const ssize_t got = ::read(err_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+std::expected<VirtualScreen, std::string> VirtualScreen::start(int width, int height) {
+  // Spread concurrent tests over :90 to :99; a taken number makes Xvfb exit, so try the next.
+  const int first = static_cast<int>(getpid() % 10);
+  std::string last_error;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const std::string number = std::to_string(90 + (first + attempt) % 10);
+    Pipe ready = make_pipe();
+    // dup2 onto itself would keep close-on-exec, so the child's descriptor 3 must come from
+    // a different number.
+    const int above_three = fcntl(ready.write, F_DUPFD_CLOEXEC, 10);
+    close_fd(ready.write);
+    ready.write = above_three;
+    FileActions files;
+    posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files.actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&files.actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&files.actions, ready.write, 3);
+    std::vector<std::string> args = {"Xvfb", ":" + number, "-displayfd", "3", "-noreset",
+                                     "-nolisten", "tcp", "-screen", "0",
+                                     std::to_string(width) + "x" + std::to_string(height) + "x24"};
+    pid_t pid = -1;
+    const int failed = posix_spawnp(&pid, "Xvfb", &files.actions, nullptr, pointers(args).data(),
+                                    environ);
+    close_fd(ready.write);
+    if (failed != 0) {
+      close_fd(ready.read);
+      return std::unexpected(std::string("cannot start Xvfb (is the xvfb package installed?): ") +
+                             std::strerror(failed));
+    }
+    // Xvfb writes its display number and a line feed once it accepts connections, and quits
+    // if the pipe closes before the whole line is out; end of file means it quit anyway.
+    const bool answered = read_line_end(ready.read, Clock::now() + std::chrono::seconds(10));
+    close_fd(ready.read);
+    if (answered) return VirtualScreen(pid, ":" + number);
+    ::kill(pid, SIGKILL);
+    reap(pid, milliseconds(5000));
+    last_error = "Xvfb did not start on :" + number;
+  }
+  return std::unexpected(last_error);
+}
+
+VirtualScreen::VirtualScreen(VirtualScreen&& other) noexcept
+    : pid_(std::exchange(other.pid_, -1)), display_(std::move(other.display_)) {}
+
+VirtualScreen::~VirtualScreen() { kill(); }
+
+void VirtualScreen::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  reap(pid_, milliseconds(5000));
+  pid_ = -1;
+}
+
+std::expected<ScreenPainter, std::string> ScreenPainter::connect(const std::string& display) {
+  auto connection = XConnection::open(display);
+  if (!connection) return std::unexpected(connection.error());
+  return ScreenPainter(std::move(*connection));
+}
+
+void ScreenPainter::fill(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+  xcb_connection_t* c = connection_.get();
+  const xcb_screen_t* screen = connection_.first_screen();
+  const std::uint32_t pixel = (std::uint32_t{red} << 16) | (std::uint32_t{green} << 8) | blue;
+  xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXEL, &pixel);
+  xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
+  // A round trip, so the server has drawn before this returns.
+  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+std::optional<Record> read_record(ChildProcess& child, milliseconds wait) {
+  const auto deadline = Clock::now() + wait;
+  std::uint8_t header[12];
+  if (!child.read_exact(header, sizeof header, deadline)) return std::nullopt;
+  const auto field = [&header](int offset) {
+    return (std::uint32_t{header[offset]} << 24) | (std::uint32_t{header[offset + 1]} << 16) |
+           (std::uint32_t{header[offset + 2]} << 8) | header[offset + 3];
+  };
+  Record record{field(4), field(8), std::vector<std::uint8_t>(field(0))};
+  if (!child.read_exact(record.jpeg.data(), record.jpeg.size(), deadline)) return std::nullopt;
+  return record;
+}
+
+std::expected<DecodedImage, std::string> decode_jpeg(const std::vector<std::uint8_t>& jpeg) {
+  std::unique_ptr<void, decltype(&tjDestroy)> handle(tjInitDecompress(), &tjDestroy);
+  DecodedImage image;
+  int subsampling = 0;
+  int colourspace = 0;
+  if (tjDecompressHeader3(handle.get(), jpeg.data(), jpeg.size(), &image.width, &image.height,
+                          &subsampling, &colourspace) != 0) {
+    return std::unexpected(std::string(tjGetErrorStr2(handle.get())));
+  }
+  image.rgb.resize(static_cast<std::size_t>(image.width) * image.height * 3);
+  if (tjDecompress2(handle.get(), jpeg.data(), jpeg.size(), image.rgb.data(), image.width, 0,
+                    image.height, TJPF_RGB, 0) != 0) {
+    return std::unexpected(std::string(tjGetErrorStr2(handle.get())));
+  }
+  return image;
+}
+
+}  // namespace morvane::streamer::testing

@@ -1,0 +1,94 @@
+#pragma once
+
+// Black-box support: a private Xvfb, the streamer as a child process, drawing on the screen,
+// and reading and decoding frame records.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "x11_connection_x11.h"
+
+namespace morvane::streamer::testing {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// A child process with its standard output and error on pipes; killed and reaped when the
+// owner goes.
+class ChildProcess {
+ public:
+  // `display` empty means no DISPLAY in the child's environment.
+  static std::expected<ChildProcess, std::string> spawn(const std::vector<std::string>& argv,
+                                                        const std::string& display);
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&&) = delete;
+  ~ChildProcess();
+
+  // Reads exactly `size` bytes of standard output, unless it ends or time runs out first.
+  bool read_exact(std::uint8_t* out, std::size_t size, Clock::time_point deadline);
+  // Whether standard output has anything (or its end) to read within `wait`.
+  bool stdout_readable(milliseconds wait);
+  void close_stdout();
+  // The exit status, or nothing if the child is still running at the deadline (or died by a
+  // signal, which counts as -signal).
+  std::optional<int> wait_exit(milliseconds wait);
+  std::string read_stderr();
+
+ private:
+  ChildProcess(pid_t pid, int out, int err) : pid_(pid), out_(out), err_(err) {}
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+};
+
+// Xvfb on a free display number, started with -noreset so drawings survive client exits.
+class VirtualScreen {
+ public:
+  static std::expected<VirtualScreen, std::string> start(int width, int height);
+  VirtualScreen(VirtualScreen&& other) noexcept;
+  VirtualScreen& operator=(VirtualScreen&&) = delete;
+  ~VirtualScreen();
+
+  const std::string& display() const { return display_; }
+  void kill();
+
+ private:
+  VirtualScreen(pid_t pid, std::string display) : pid_(pid), display_(std::move(display)) {}
+  pid_t pid_ = -1;
+  std::string display_;
+};
+
+// Fills the root window with solid colours.
+class ScreenPainter {
+ public:
+  static std::expected<ScreenPainter, std::string> connect(const std::string& display);
+  void fill(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+
+ private:
+  explicit ScreenPainter(XConnection connection) : connection_(std::move(connection)) {}
+  XConnection connection_;
+};
+
+struct Record {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::vector<std::uint8_t> jpeg;
+};
+
+std::optional<Record> read_record(ChildProcess& child, milliseconds wait);
+
+struct DecodedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+};
+
+std::expected<DecodedImage, std::string> decode_jpeg(const std::vector<std::uint8_t>& jpeg);
+
+}  // namespace morvane::streamer::testing
