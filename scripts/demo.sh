@@ -8,3 +8,33 @@ bin=build/bin
 
 echo "== read:text (answered as unsupported until the pasteboard operations exist)"
 "$bin/clipboard_client" read:text || echo "(exit status $?)"
+
+# --- frame_streamer: three seconds of a virtual screen into a file ---
+if [ -x "$bin/frame_streamer" ]; then
+  echo "== frame_streamer: 3 s of a 1512x982 Xvfb screen whose colour changes every 0.25 s"
+  frames=$(mktemp) displayfd=$(mktemp)
+  # -noreset keeps what xsetroot draws after it disconnects; -displayfd reports a free number.
+  Xvfb -displayfd 3 -noreset -nolisten tcp -screen 0 1512x982x24 3>"$displayfd" 2>/dev/null &
+  xvfb=$!
+  for _ in $(seq 100); do grep -q . "$displayfd" && break; sleep 0.1; done
+  export DISPLAY=":$(head -n1 "$displayfd")"
+  ( for colour in red green blue orange purple teal navy olive gray maroon white black; do
+      xsetroot -solid "$colour"; sleep 0.25
+    done ) &
+  painter=$!
+  # The streamer runs until it is ended from outside; timeout's status 124 is that ending.
+  timeout 3 "$bin/frame_streamer" --fps 10 >"$frames" || [ $? -eq 124 ]
+  kill "$painter" 2>/dev/null || true
+  kill "$xvfb"; wait "$xvfb" 2>/dev/null || true
+  unset DISPLAY
+  # Each record: 4-byte big-endian JPEG length, width, height, then the JPEG data.
+  total=$(stat -c %s "$frames") offset=0 count=0
+  be32() { od -An -tu1 -j "$1" -N 4 "$frames" | awk '{print $1*16777216 + $2*65536 + $3*256 + $4}'; }
+  while [ "$offset" -lt "$total" ]; do
+    length=$(be32 "$offset")
+    [ "$count" -eq 0 ] && echo "first record: $(be32 $((offset + 4)))x$(be32 $((offset + 8))), $length bytes of JPEG"
+    offset=$((offset + 12 + length)) count=$((count + 1))
+  done
+  echo "$count records, $total bytes in all"
+  rm -f "$frames" "$displayfd"
+fi

@@ -14,7 +14,7 @@ std::optional<BgraImage> FrameScaler::scale(const BgraImage& source) {
   const int failed = libyuv::ARGBScale(
       source.pixels, static_cast<int>(source.bytes_per_row), static_cast<int>(source.width),
       static_cast<int>(source.height), pixels_.data(), static_cast<int>(bytes_per_row),
-      static_cast<int>(target_.width), static_cast<int>(target_.height), libyuv::kFilterBilinear);
+      static_cast<int>(target_.width), static_cast<int>(target_.height), libyuv::kFilterBox);
   if (failed != 0) return std::nullopt;
   return BgraImage{pixels_.data(), target_.width, target_.height, bytes_per_row};
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -235,6 +236,50 @@ void ScreenPainter::fill(std::uint8_t red, std::uint8_t green, std::uint8_t blue
   xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
   // A round trip, so the server has drawn before this returns.
   std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+void ScreenPainter::show(const std::vector<std::uint8_t>& pixels, int first_row, int row_count) {
+  xcb_connection_t* c = connection_.get();
+  const xcb_screen_t* screen = connection_.first_screen();
+  const int width = screen->width_in_pixels;
+  const int height =
+      row_count < 0 ? screen->height_in_pixels : std::min<int>(first_row + row_count, screen->height_in_pixels);
+  const xcb_gcontext_t gc = xcb_generate_id(c);
+  xcb_create_gc(c, gc, screen->root, 0, nullptr);
+  // Strips keep every request under the core protocol's length limit.
+  const int rows = std::max(1, 200000 / width);
+  for (int top = first_row; top < height; top += rows) {
+    const int strip = std::min(rows, height - top);
+    xcb_put_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, screen->root, gc, static_cast<std::uint16_t>(width),
+                  static_cast<std::uint16_t>(strip), 0, static_cast<std::int16_t>(top), 0,
+                  screen->root_depth, static_cast<std::uint32_t>(width * strip * 4),
+                  pixels.data() + static_cast<std::size_t>(top) * width * 4);
+  }
+  xcb_free_gc(c, gc);
+  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+std::vector<std::uint8_t> desktop_picture(int width, int height, unsigned seed) {
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * 4);
+  unsigned state = seed * 2654435761u + 1;
+  const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * width + x) * 4];
+      const bool panel = x > width / 8 && x < width * 7 / 8 && y > height / 10 && y < height * 9 / 10;
+      if (!panel) {  // wallpaper gradient
+        p[0] = static_cast<std::uint8_t>(90 + 120 * y / height);
+        p[1] = static_cast<std::uint8_t>(60 + 80 * x / width);
+        p[2] = static_cast<std::uint8_t>(40 + 60 * (x + y) / (width + height));
+        continue;
+      }
+      const bool text_row = (y / 14) % 2 == 0 && y % 14 > 2;
+      const bool mark = text_row && (next() >> 24) < 90;
+      const std::uint8_t shade = mark ? 30 : 245;
+      p[0] = p[1] = p[2] = shade;
+    }
+  }
+  return pixels;
 }
 
 std::optional<Record> read_record(ChildProcess& child, milliseconds wait) {

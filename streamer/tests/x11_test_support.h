@@ -35,6 +35,7 @@ class ChildProcess {
   // Whether standard output has anything (or its end) to read within `wait`.
   bool stdout_readable(milliseconds wait);
   void close_stdout();
+  pid_t pid() const { return pid_; }
   // The exit status, or nothing if the child is still running at the deadline (or died by a
   // signal, which counts as -signal).
   std::optional<int> wait_exit(milliseconds wait);
@@ -69,11 +70,18 @@ class ScreenPainter {
  public:
   static std::expected<ScreenPainter, std::string> connect(const std::string& display);
   void fill(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+  // Draws a screen-sized picture of 32-bit pixels (blue, green, red, unused) on the root.
+  // Only rows `first_row` to `first_row + row_count` are sent when a range is given.
+  void show(const std::vector<std::uint8_t>& pixels, int first_row = 0, int row_count = -1);
 
  private:
   explicit ScreenPainter(XConnection connection) : connection_(std::move(connection)) {}
   XConnection connection_;
 };
+
+// A deterministic desktop-like picture: gradients, flat panels and rows of text-like marks,
+// so that JPEG encoding costs what it would on a real screen. `seed` varies the marks.
+std::vector<std::uint8_t> desktop_picture(int width, int height, unsigned seed);
 
 struct Record {
   std::uint32_t width = 0;
