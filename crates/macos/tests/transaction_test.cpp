@@ -94,7 +94,8 @@ TEST(ReplaceTransactionTest, OutcomeTable) {
        },
        write_ok, verify_ok,
        Expected{ErrorCode::TIMEOUT, "Operation exceeded its deadline", std::nullopt,
-                std::nullopt, DeliveryState::not_delivered},
+                R"({"elapsed_ms":999,"kind":"deadline","timeout_ms":1000})",
+                DeliveryState::not_delivered},
        0},
       {"negative token", [](FakePasteboardPlatform& f) { f.clear_result = -1; }, write_ok,
        verify_ok,
@@ -187,7 +188,8 @@ TEST(ReplaceTransactionTest, OutcomeTable) {
          return true;
        },
        Expected{ErrorCode::TIMEOUT, "Operation exceeded its deadline", std::nullopt,
-                std::nullopt, DeliveryState::delivered_verified},
+                R"({"elapsed_ms":1500,"kind":"deadline","timeout_ms":1000})",
+                DeliveryState::delivered_verified},
        1},
   };
   for (const auto& s : scripts) {
