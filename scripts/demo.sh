@@ -6,8 +6,35 @@ scripts/install-deps.sh
 scripts/build.sh build
 bin=build/bin
 
-echo "== read:text (answered as unsupported until the pasteboard operations exist)"
-"$bin/clipboard_client" read:text || echo "(exit status $?)"
+# A private simulated general pasteboard, so the demo leaves the user's own alone.
+export MORVANE_SIM_PASTEBOARD=$(mktemp -u /tmp/morvane-demo-pasteboard.XXXXXX)
+trap 'rm -f "$MORVANE_SIM_PASTEBOARD" "$MORVANE_SIM_PASTEBOARD.lock"' EXIT
+client="$bin/clipboard_client"
+png=../shared/testdata/pngsuite/basn6a08.png
+[ -f "$png" ] || png=$(ls ../shared/testdata/pngsuite/b*.png 2>/dev/null | head -n1)
+
+echo "== another application puts text on the pasteboard"
+"$bin/sim_pasteboard" write --text "planted by another app" >/dev/null
+echo "\$ clipboard_client read:text"
+"$client" read:text; echo
+echo "\$ printf 'hello from morvane' | clipboard_client write:text"
+printf 'hello from morvane' | "$client" write:text
+echo "\$ clipboard_client read:text"
+"$client" read:text; echo
+if [ -n "$png" ]; then
+  echo "\$ clipboard_client write:image 32 32 1 < $(basename "$png")"
+  "$client" write:image 32 32 1 <"$png"
+  echo "\$ clipboard_client --payload-out /dev/null read:image   (payload: $(stat -c %s "$png") bytes of PNG)"
+  "$client" --payload-out /dev/null read:image
+fi
+echo "\$ echo '[\"/tmp/a b.txt\",\"/tmp/report #2.pdf\"]' | clipboard_client write:file_urls"
+echo '["/tmp/a b.txt","/tmp/report #2.pdf"]' | "$client" write:file_urls
+echo "\$ clipboard_client read:file_urls"
+"$client" read:file_urls; echo
+echo "\$ clipboard_client clear"
+"$client" clear
+echo "\$ clipboard_client read:auto"
+"$client" read:auto
 
 # --- frame_streamer: three seconds of a virtual screen into a file ---
 if [ -x "$bin/frame_streamer" ]; then
