@@ -1,2 +1,473 @@
-// Placeholder until the simulated general pasteboard lands.
+// The simulated general pasteboard: the platform seam on systems without AppKit. Pasteboard
+// calls go to the per-user store file (sim/pasteboard_store_sim.h), URLs to the RFC 3986
+// conversion (sim/url_conversion_sim.h) and image sources to the PNG decoder
+// (sim/png_image_source_sim.h). Objects follow the platform's ownership rules: autoreleased
+// ones live until their pool drains, owned ones until release().
+#include <memory>
+#include <mutex>
+#include <vector>
+
 #include "input/clipboard/pasteboard_platform.h"
+#include "input/clipboard/sim/pasteboard_store_sim.h"
+#include "input/clipboard/sim/png_image_source_sim.h"
+#include "input/clipboard/sim/url_conversion_sim.h"
+#include "input/utf8.h"
+
+namespace morvane::sim {
+
+namespace {
+
+using platform::PasteboardType;
+
+// Every object handed across the seam is one of these.
+struct Object {
+  virtual ~Object() = default;
+};
+
+struct PoolToken final : Object {};
+
+struct PasteboardHandle final : Object {
+  explicit PasteboardHandle(PasteboardStore& s) : store(&s) {}
+  PasteboardStore* store;
+};
+
+struct TypeArray final : Object {
+  std::vector<EntryType> types;
+};
+
+// An NSPasteboardItem: it answers only while the change count it was read at is current.
+struct ItemHandle final : Object {
+  ItemHandle(PasteboardStore* s, std::int64_t count, std::size_t i)
+      : store(s), change_count(count), index(i) {}
+  PasteboardStore* store;
+  std::int64_t change_count;
+  std::size_t index;
+};
+
+struct ItemArray final : Object {
+  std::vector<ItemHandle> items;
+};
+
+struct UrlArray final : Object {
+  std::vector<Value> urls;  // the URL texts as UTF-16
+};
+
+struct StringHandle final : Object {
+  StringHandle(std::shared_ptr<const void> k, std::u16string_view t) : keep(std::move(k)), text(t) {}
+  std::shared_ptr<const void> keep;
+  std::u16string_view text;
+};
+
+struct DataHandle final : Object {
+  DataHandle(std::shared_ptr<const void> k, ByteView b) : keep(std::move(k)), bytes(b) {}
+  std::shared_ptr<const void> keep;  // null for data that borrows its bytes
+  ByteView bytes;
+};
+
+struct UrlHandle final : Object {
+  explicit UrlHandle(ParsedUrl parsed, std::u16string text)
+      : url(std::move(parsed)),
+        owned_text(std::make_shared<const std::u16string>(std::move(text))),
+        string(owned_text, *owned_text) {}
+  ParsedUrl url;
+  std::shared_ptr<const std::u16string> owned_text;
+  StringHandle string;  // what CFURLGetString returns; lives as long as the URL
+};
+
+struct ImageSourceHandle final : Object {
+  ImageSourceHandle(std::shared_ptr<const void> k, ByteView b)
+      : keep(std::move(k)), bytes(b), facts(inspect_image_data(b)) {}
+  std::shared_ptr<const void> keep;
+  ByteView bytes;
+  ImageSourceFacts facts;
+};
+
+struct ImageHandle final : Object {};
+
+template <typename T>
+T* as(const void* handle) {
+  return dynamic_cast<T*>(static_cast<Object*>(const_cast<void*>(handle)));
+}
+
+template <typename Handle>
+Handle handle_of(Object* object) {
+  return reinterpret_cast<Handle>(object);
+}
+
+std::optional<EntryType> string_entry_type(PasteboardType type) {
+  switch (type) {
+    case PasteboardType::string: return EntryType::string;
+    case PasteboardType::file_url: return EntryType::file_url;
+    case PasteboardType::png: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+EntryType entry_type(PasteboardType type) {
+  switch (type) {
+    case PasteboardType::string: return EntryType::string;
+    case PasteboardType::png: return EntryType::png;
+    case PasteboardType::file_url: return EntryType::file_url;
+  }
+  return EntryType::string;
+}
+
+// The autorelease pools of one thread, innermost last.
+struct PoolFrame {
+  std::unique_ptr<PoolToken> token;
+  std::vector<std::unique_ptr<Object>> objects;
+};
+thread_local std::vector<PoolFrame> t_pools;
+
+// Objects autoreleased with no pool open; the platform leaks these, the stand-in keeps them
+// until the process ends.
+std::mutex g_orphans_mutex;
+std::vector<std::unique_ptr<Object>> g_orphans;
+
+template <typename T>
+T* autorelease(std::unique_ptr<T> object) {
+  T* raw = object.get();
+  if (t_pools.empty()) {
+    std::lock_guard guard(g_orphans_mutex);
+    g_orphans.push_back(std::move(object));
+  } else {
+    t_pools.back().objects.push_back(std::move(object));
+  }
+  return raw;
+}
+
+template <typename T>
+T* owned(std::unique_ptr<T> object) {
+  return object.release();
+}
+
+// A write by the process that cleared the pasteboard last; anyone else is refused, as the
+// platform refuses a writer that lost ownership.
+bool may_write(const StoreContents& contents) {
+  return !contents.refuse_writes && contents.owner == process_owner_token();
+}
+
+bool write_to_first_item(PasteboardStore& store, EntryType type, const Value& value) {
+  bool written = false;
+  auto result = store.update([&](StoreContents& contents) {
+    if (!may_write(contents)) return false;
+    contents.first_item().put(type, value);
+    written = true;
+    return true;
+  });
+  return result.has_value() && written;
+}
+
+class SimPasteboardPlatform final : public platform::PasteboardPlatform {
+ public:
+  bool class_exists(platform::PlatformClass) override { return true; }
+
+  platform::Pool autorelease_pool_create() override {
+    t_pools.push_back(PoolFrame{std::make_unique<PoolToken>(), {}});
+    return handle_of<platform::Pool>(t_pools.back().token.get());
+  }
+
+  void autorelease_pool_drain(platform::Pool pool) override {
+    // Draining a pool also drains every pool opened inside it.
+    for (std::size_t depth = t_pools.size(); depth > 0; --depth) {
+      if (handle_of<platform::Pool>(t_pools[depth - 1].token.get()) != pool) continue;
+      while (t_pools.size() >= depth) {
+        // Objects go before the frame so that none outlives what it was made from.
+        t_pools.back().objects.clear();
+        t_pools.pop_back();
+      }
+      return;
+    }
+  }
+
+  platform::Pasteboard general_pasteboard() override {
+    PasteboardStore& store = store_at(default_store_path());
+    if (!store.load()) return nullptr;
+    static std::mutex mutex;
+    static std::vector<std::unique_ptr<PasteboardHandle>> handles;
+    std::lock_guard guard(mutex);
+    for (const auto& handle : handles) {
+      if (handle->store == &store) return handle_of<platform::Pasteboard>(handle.get());
+    }
+    handles.push_back(std::make_unique<PasteboardHandle>(store));
+    return handle_of<platform::Pasteboard>(handles.back().get());
+  }
+
+  bool responds_to_access_behavior(platform::Pasteboard pasteboard) override {
+    return as<PasteboardHandle>(pasteboard) != nullptr;
+  }
+
+  std::int64_t access_behavior(platform::Pasteboard pasteboard) override {
+    auto contents = current(pasteboard);
+    return contents ? (*contents)->access_behavior : 0;
+  }
+
+  std::int64_t change_count(platform::Pasteboard pasteboard) override {
+    auto contents = current(pasteboard);
+    return contents ? (*contents)->change_count : -1;
+  }
+
+  std::int64_t clear_contents(platform::Pasteboard pasteboard) override {
+    auto* handle = as<PasteboardHandle>(pasteboard);
+    if (handle == nullptr) return -1;
+    auto contents = handle->store->update([](StoreContents& next) {
+      next.clear_by(process_owner_token());
+      return true;
+    });
+    return contents ? (*contents)->change_count : -1;
+  }
+
+  platform::Array types(platform::Pasteboard pasteboard) override {
+    auto contents = current(pasteboard);
+    if (!contents) return nullptr;
+    auto array = std::make_unique<TypeArray>();
+    array->types = (*contents)->types();
+    return handle_of<platform::Array>(autorelease(std::move(array)));
+  }
+
+  bool array_contains_type(platform::Array types, PasteboardType type) override {
+    auto* array = as<TypeArray>(types);
+    if (array == nullptr) return false;
+    return std::find(array->types.begin(), array->types.end(), entry_type(type)) !=
+           array->types.end();
+  }
+
+  platform::Array pasteboard_items(platform::Pasteboard pasteboard) override {
+    auto contents = current(pasteboard);
+    if (!contents) return nullptr;
+    auto array = std::make_unique<ItemArray>();
+    const auto& snapshot = **contents;
+    array->items.reserve(snapshot.items.size());
+    for (std::size_t i = 0; i < snapshot.items.size(); ++i) {
+      array->items.emplace_back(as<PasteboardHandle>(pasteboard)->store, snapshot.change_count, i);
+    }
+    return handle_of<platform::Array>(autorelease(std::move(array)));
+  }
+
+  std::size_t array_count(platform::Array array) override {
+    if (auto* items = as<ItemArray>(array)) return items->items.size();
+    if (auto* urls = as<UrlArray>(array)) return urls->urls.size();
+    if (auto* types = as<TypeArray>(array)) return types->types.size();
+    return 0;
+  }
+
+  platform::Item array_item_at(platform::Array array, std::size_t index) override {
+    auto* items = as<ItemArray>(array);
+    if (items == nullptr || index >= items->items.size()) return nullptr;
+    return handle_of<platform::Item>(&items->items[index]);
+  }
+
+  platform::String item_string_for_type(platform::Item item, PasteboardType type) override {
+    auto* handle = as<ItemHandle>(item);
+    const auto wanted = string_entry_type(type);
+    if (handle == nullptr || !wanted) return nullptr;
+    auto contents = handle->store->load();
+    if (!contents || (*contents)->change_count != handle->change_count ||
+        handle->index >= (*contents)->items.size()) {
+      return nullptr;
+    }
+    return string_handle((*contents)->items[handle->index].find(*wanted));
+  }
+
+  platform::String string_for_type(platform::Pasteboard pasteboard, PasteboardType type) override {
+    auto contents = current(pasteboard);
+    const auto wanted = string_entry_type(type);
+    if (!contents || !wanted) return nullptr;
+    return string_handle((*contents)->first(*wanted));
+  }
+
+  platform::Data data_for_type(platform::Pasteboard pasteboard, PasteboardType type) override {
+    auto contents = current(pasteboard);
+    if (!contents || type != PasteboardType::png) return nullptr;
+    const Value* value = (*contents)->first(EntryType::png);
+    if (value == nullptr) return nullptr;
+    return handle_of<platform::Data>(autorelease(std::make_unique<DataHandle>(value->keep, value->bytes)));
+  }
+
+  std::size_t data_length(platform::Data data) override {
+    auto* handle = as<DataHandle>(data);
+    return handle == nullptr ? 0 : handle->bytes.size();
+  }
+
+  const std::uint8_t* data_bytes(platform::Data data) override {
+    auto* handle = as<DataHandle>(data);
+    return handle == nullptr ? nullptr : handle->bytes.data();
+  }
+
+  bool set_string(platform::Pasteboard pasteboard, platform::String string,
+                  PasteboardType type) override {
+    auto* handle = as<PasteboardHandle>(pasteboard);
+    auto* text = as<StringHandle>(string);
+    const auto wanted = string_entry_type(type);
+    if (handle == nullptr || text == nullptr || !wanted) return false;
+    const Value value{text->keep, ByteView(reinterpret_cast<const std::uint8_t*>(text->text.data()),
+                                          text->text.size() * sizeof(char16_t)),
+                      std::nullopt};
+    return write_to_first_item(*handle->store, *wanted, value);
+  }
+
+  platform::Data data_with_bytes(ByteView bytes) override {
+    auto copy = std::make_shared<const Bytes>(bytes.begin(), bytes.end());
+    const ByteView view(*copy);
+    return handle_of<platform::Data>(autorelease(std::make_unique<DataHandle>(std::move(copy), view)));
+  }
+
+  bool set_data(platform::Pasteboard pasteboard, platform::Data data, PasteboardType type) override {
+    auto* handle = as<PasteboardHandle>(pasteboard);
+    auto* blob = as<DataHandle>(data);
+    if (handle == nullptr || blob == nullptr || type != PasteboardType::png) return false;
+    return write_to_first_item(*handle->store, EntryType::png, Value{blob->keep, blob->bytes, std::nullopt});
+  }
+
+  platform::Array mutable_array_create() override {
+    return handle_of<platform::Array>(owned(std::make_unique<UrlArray>()));
+  }
+
+  void array_add_url(platform::Array array, platform::Url url) override {
+    auto* urls = as<UrlArray>(array);
+    auto* handle = as<UrlHandle>(url);
+    if (urls == nullptr || handle == nullptr) return;
+    urls->urls.push_back(Value::of_utf16(*handle->owned_text));
+  }
+
+  bool write_objects(platform::Pasteboard pasteboard, platform::Array array) override {
+    auto* handle = as<PasteboardHandle>(pasteboard);
+    auto* urls = as<UrlArray>(array);
+    if (handle == nullptr || urls == nullptr) return false;
+    bool written = false;
+    auto result = handle->store->update([&](StoreContents& contents) {
+      if (!may_write(contents)) return false;
+      for (const Value& url : urls->urls) {
+        contents.items.emplace_back().put(EntryType::file_url, url);
+      }
+      written = true;
+      return true;
+    });
+    return result.has_value() && written;
+  }
+
+  std::size_t string_length(platform::String string) override {
+    auto* text = as<StringHandle>(string);
+    return text == nullptr ? 0 : text->text.size();
+  }
+
+  std::optional<std::string> string_utf8(platform::String string) override {
+    auto* text = as<StringHandle>(string);
+    if (text == nullptr) return std::nullopt;
+    return utf16_to_utf8(text->text);
+  }
+
+  platform::String string_create_utf8(std::string_view utf8) override {
+    auto text = utf8_to_utf16(utf8);
+    if (!text) return nullptr;
+    auto shared = std::make_shared<const std::u16string>(std::move(*text));
+    const std::u16string_view view(*shared);
+    return handle_of<platform::String>(owned(std::make_unique<StringHandle>(std::move(shared), view)));
+  }
+
+  platform::Url url_create_with_string(platform::String string) override {
+    auto* text = as<StringHandle>(string);
+    if (text == nullptr) return nullptr;
+    auto utf8 = utf16_to_utf8(text->text);
+    if (!utf8) return nullptr;
+    auto parsed = parse_url(*utf8);
+    if (!parsed) return nullptr;
+    return handle_of<platform::Url>(
+        owned(std::make_unique<UrlHandle>(std::move(*parsed), std::u16string(text->text))));
+  }
+
+  std::optional<std::string> url_file_system_representation(platform::Url url,
+                                                            std::size_t buffer_size) override {
+    auto* handle = as<UrlHandle>(url);
+    if (handle == nullptr) return std::nullopt;
+    return file_system_representation(handle->url, buffer_size);
+  }
+
+  platform::Url url_create_from_path(std::string_view path_bytes) override {
+    auto text = file_url_for_path(path_bytes);
+    if (!text) return nullptr;
+    auto parsed = parse_url(*text);
+    if (!parsed) return nullptr;
+    std::u16string utf16(text->begin(), text->end());  // the encoded text is ASCII
+    return handle_of<platform::Url>(owned(std::make_unique<UrlHandle>(std::move(*parsed), std::move(utf16))));
+  }
+
+  platform::String url_string(platform::Url url) override {
+    auto* handle = as<UrlHandle>(url);
+    return handle == nullptr ? nullptr : handle_of<platform::String>(&handle->string);
+  }
+
+  platform::Data data_create_borrowing(ByteView bytes) override {
+    return handle_of<platform::Data>(owned(std::make_unique<DataHandle>(nullptr, bytes)));
+  }
+
+  platform::ImageSource image_source_create(platform::Data data) override {
+    auto* blob = as<DataHandle>(data);
+    if (blob == nullptr) return nullptr;
+    return handle_of<platform::ImageSource>(
+        owned(std::make_unique<ImageSourceHandle>(blob->keep, blob->bytes)));
+  }
+
+  std::string image_source_type(platform::ImageSource source) override {
+    auto* handle = as<ImageSourceHandle>(source);
+    return handle == nullptr ? std::string() : handle->facts.type;
+  }
+
+  std::size_t image_source_count(platform::ImageSource source) override {
+    auto* handle = as<ImageSourceHandle>(source);
+    return handle == nullptr ? 0 : handle->facts.count;
+  }
+
+  int image_source_status(platform::ImageSource source) override {
+    auto* handle = as<ImageSourceHandle>(source);
+    return handle == nullptr ? kImageStatusUnknownType : handle->facts.status;
+  }
+
+  int image_source_status_at_index(platform::ImageSource source, std::size_t index) override {
+    auto* handle = as<ImageSourceHandle>(source);
+    if (handle == nullptr || index >= handle->facts.count) return kImageStatusUnknownType;
+    return handle->facts.status;
+  }
+
+  platform::Image image_source_thumbnail(platform::ImageSource source, std::size_t index,
+                                         const platform::ThumbnailOptions&) override {
+    // Whatever the requested size, the whole image is decoded, as a thumbnail made from the
+    // full image is; only the default image (index 0) can be decoded.
+    auto* handle = as<ImageSourceHandle>(source);
+    if (handle == nullptr || index != 0 || handle->facts.count == 0 ||
+        !decode_png_completely(handle->bytes)) {
+      return nullptr;
+    }
+    return handle_of<platform::Image>(owned(std::make_unique<ImageHandle>()));
+  }
+
+  void release(const void* object) override {
+    delete static_cast<Object*>(const_cast<void*>(object));
+  }
+
+ private:
+  std::expected<Snapshot, IoError> current(platform::Pasteboard pasteboard) {
+    auto* handle = as<PasteboardHandle>(pasteboard);
+    if (handle == nullptr) return std::unexpected(IoError{EINVAL, "not a pasteboard"});
+    return handle->store->load();
+  }
+
+  platform::String string_handle(const Value* value) {
+    if (value == nullptr) return nullptr;
+    return handle_of<platform::String>(
+        autorelease(std::make_unique<StringHandle>(value->keep, value->utf16())));
+  }
+};
+
+}  // namespace
+
+}  // namespace morvane::sim
+
+namespace morvane::platform {
+
+PasteboardPlatform& pasteboard_platform() {
+  static sim::SimPasteboardPlatform platform;
+  return platform;
+}
+
+}  // namespace morvane::platform

@@ -1,0 +1,369 @@
+#include "input/clipboard/sim/pasteboard_store_sim.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace morvane::sim {
+
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kMagic{'M', 'R', 'V', 'N', 'S', 'P', 'B', '\n'};
+constexpr std::uint32_t kFormatVersion = 1;
+constexpr std::uint32_t kRefuseWritesFlag = 1;
+constexpr std::size_t kHeaderSize = 56;
+constexpr std::size_t kHeaderCrcOffset = 48;
+constexpr std::size_t kEntrySize = 32;
+// Far beyond what any reader accepts; only keeps a corrupt count from sizing allocations.
+constexpr std::uint32_t kMaxEntries = 1u << 24;
+
+std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
+
+std::uint32_t crc_of(ByteView bytes, std::uint32_t crc = 0) {
+  // zlib answers a null buffer with its initial value instead of the running one.
+  if (bytes.empty()) return crc;
+  return static_cast<std::uint32_t>(crc32_z(crc, bytes.data(), bytes.size()));
+}
+
+template <typename T>
+void put_le(Bytes& out, T value) {
+  auto bits = static_cast<std::make_unsigned_t<T>>(value);
+  for (std::size_t i = 0; i < sizeof(T); ++i) {
+    out.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+  }
+}
+
+template <typename T>
+T get_le(ByteView bytes, std::size_t offset) {
+  std::make_unsigned_t<T> bits = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) {
+    bits |= static_cast<std::make_unsigned_t<T>>(bytes[offset + i]) << (8 * i);
+  }
+  return static_cast<T>(bits);
+}
+
+bool known_type(std::uint16_t type) { return type >= 1 && type <= 3; }
+
+struct Header {
+  std::uint32_t flags = 0;
+  std::int64_t change_count = 0;
+  std::int64_t access_behavior = 0;
+  std::uint64_t owner = 0;
+  std::uint32_t item_count = 0;
+  std::uint32_t entry_count = 0;
+};
+
+std::optional<Header> decode_header(ByteView bytes) {
+  if (bytes.size() < kHeaderSize || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin()) ||
+      get_le<std::uint32_t>(bytes, 8) != kFormatVersion) {
+    return std::nullopt;
+  }
+  Header header{get_le<std::uint32_t>(bytes, 12), get_le<std::int64_t>(bytes, 16),
+                get_le<std::int64_t>(bytes, 24),  get_le<std::uint64_t>(bytes, 32),
+                get_le<std::uint32_t>(bytes, 40), get_le<std::uint32_t>(bytes, 44)};
+  if ((header.flags & ~kRefuseWritesFlag) != 0 || header.change_count < 0 ||
+      header.entry_count > kMaxEntries || header.item_count > kMaxEntries ||
+      get_le<std::uint32_t>(bytes, 52) != 0) {
+    return std::nullopt;
+  }
+  const std::size_t table_end = kHeaderSize + std::size_t{header.entry_count} * kEntrySize;
+  if (bytes.size() < table_end) return std::nullopt;
+  const std::uint32_t crc = crc_of(bytes.subspan(kHeaderSize, table_end - kHeaderSize),
+                                   crc_of(bytes.first(kHeaderCrcOffset)));
+  if (crc != get_le<std::uint32_t>(bytes, kHeaderCrcOffset)) return std::nullopt;
+  return header;
+}
+
+// Reads the entry table into `contents`, checking that the values are laid out exactly as the
+// encoder lays them out and that the file ends with the last one.
+bool decode_entries(ByteView bytes, const Header& header, const std::shared_ptr<const void>& keep,
+                    bool verify_values, StoreContents& contents) {
+  contents.items.resize(header.item_count);
+  std::size_t expected_offset = kHeaderSize + std::size_t{header.entry_count} * kEntrySize;
+  std::uint32_t previous_item = 0;
+  for (std::uint32_t i = 0; i < header.entry_count; ++i) {
+    const std::size_t at = kHeaderSize + std::size_t{i} * kEntrySize;
+    const auto item = get_le<std::uint32_t>(bytes, at);
+    const auto type = get_le<std::uint16_t>(bytes, at + 4);
+    const auto offset = get_le<std::uint64_t>(bytes, at + 8);
+    const auto length = get_le<std::uint64_t>(bytes, at + 16);
+    const auto crc = get_le<std::uint32_t>(bytes, at + 24);
+    expected_offset = align8(expected_offset);
+    if (item >= header.item_count || item < previous_item || !known_type(type) ||
+        get_le<std::uint16_t>(bytes, at + 6) != 0 || get_le<std::uint32_t>(bytes, at + 28) != 0 ||
+        offset != expected_offset || length > bytes.size() - offset) {
+      return false;
+    }
+    const auto entry_type = static_cast<EntryType>(type);
+    const ByteView value = bytes.subspan(offset, length);
+    if (entry_type != EntryType::png && length % 2 != 0) return false;
+    if (contents.items[item].find(entry_type) != nullptr) return false;
+    if (verify_values && crc_of(value) != crc) return false;
+    contents.items[item].entries.push_back(Entry{entry_type, Value{keep, value, crc}});
+    previous_item = item;
+    expected_offset = offset + length;
+  }
+  return expected_offset == bytes.size();
+}
+
+void encode_header(const StoreContents& contents, std::uint32_t entry_count, Bytes& out) {
+  out.insert(out.end(), kMagic.begin(), kMagic.end());
+  put_le<std::uint32_t>(out, kFormatVersion);
+  put_le<std::uint32_t>(out, contents.refuse_writes ? kRefuseWritesFlag : 0);
+  put_le<std::int64_t>(out, contents.change_count);
+  put_le<std::int64_t>(out, contents.access_behavior);
+  put_le<std::uint64_t>(out, contents.owner);
+  put_le<std::uint32_t>(out, static_cast<std::uint32_t>(contents.items.size()));
+  put_le<std::uint32_t>(out, entry_count);
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+}  // namespace
+
+Value Value::of_bytes(Bytes bytes) {
+  auto owned = std::make_shared<const Bytes>(std::move(bytes));
+  const ByteView view(*owned);
+  return Value{std::move(owned), view, std::nullopt};
+}
+
+Value Value::of_utf16(std::u16string_view text) {
+  auto owned = std::make_shared<const std::u16string>(text);
+  const ByteView view(reinterpret_cast<const std::uint8_t*>(owned->data()),
+                      owned->size() * sizeof(char16_t));
+  return Value{std::move(owned), view, std::nullopt};
+}
+
+std::u16string_view Value::utf16() const {
+  return {reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / sizeof(char16_t)};
+}
+
+const Value* StoreItem::find(EntryType type) const {
+  for (const Entry& entry : entries) {
+    if (entry.type == type) return &entry.value;
+  }
+  return nullptr;
+}
+
+void StoreItem::put(EntryType type, Value value) {
+  for (Entry& entry : entries) {
+    if (entry.type == type) {
+      entry.value = std::move(value);
+      return;
+    }
+  }
+  entries.push_back(Entry{type, std::move(value)});
+}
+
+const Value* StoreContents::first(EntryType type) const {
+  for (const StoreItem& item : items) {
+    if (const Value* value = item.find(type)) return value;
+  }
+  return nullptr;
+}
+
+std::vector<EntryType> StoreContents::types() const {
+  std::vector<EntryType> out;
+  for (const StoreItem& item : items) {
+    for (const Entry& entry : item.entries) {
+      if (std::find(out.begin(), out.end(), entry.type) == out.end()) out.push_back(entry.type);
+    }
+  }
+  return out;
+}
+
+void StoreContents::clear_by(std::uint64_t new_owner) {
+  ++change_count;
+  items.clear();
+  owner = new_owner;
+}
+
+StoreItem& StoreContents::first_item() {
+  if (items.empty()) items.emplace_back();
+  return items.front();
+}
+
+Bytes EncodedStore::flatten() const {
+  Bytes out = head;
+  for (const Piece& piece : values) {
+    out.resize(out.size() + piece.padding, 0);
+    out.insert(out.end(), piece.bytes.begin(), piece.bytes.end());
+  }
+  return out;
+}
+
+EncodedStore encode_store(const StoreContents& contents) {
+  std::uint32_t entry_count = 0;
+  for (const StoreItem& item : contents.items) {
+    entry_count += static_cast<std::uint32_t>(item.entries.size());
+  }
+  EncodedStore encoded;
+  encoded.head.reserve(kHeaderSize + std::size_t{entry_count} * kEntrySize);
+  encode_header(contents, entry_count, encoded.head);
+  const std::size_t table_start = encoded.head.size() + 8;
+  std::size_t offset = table_start + std::size_t{entry_count} * kEntrySize;
+  Bytes table;
+  table.reserve(std::size_t{entry_count} * kEntrySize);
+  for (std::uint32_t index = 0; index < contents.items.size(); ++index) {
+    for (const Entry& entry : contents.items[index].entries) {
+      const std::size_t aligned = align8(offset);
+      const ByteView bytes = entry.value.bytes;
+      put_le<std::uint32_t>(table, index);
+      put_le<std::uint16_t>(table, static_cast<std::uint16_t>(entry.type));
+      put_le<std::uint16_t>(table, 0);
+      put_le<std::uint64_t>(table, aligned);
+      put_le<std::uint64_t>(table, bytes.size());
+      put_le<std::uint32_t>(table, entry.value.crc ? *entry.value.crc : crc_of(bytes));
+      put_le<std::uint32_t>(table, 0);
+      encoded.values.push_back({aligned - offset, bytes});
+      offset = aligned + bytes.size();
+    }
+  }
+  put_le<std::uint32_t>(encoded.head, crc_of(table, crc_of(encoded.head)));
+  put_le<std::uint32_t>(encoded.head, 0);
+  encoded.head.insert(encoded.head.end(), table.begin(), table.end());
+  return encoded;
+}
+
+std::optional<StoreContents> decode_store(ByteView bytes, std::shared_ptr<const void> keep,
+                                          bool verify_values) {
+  const auto header = decode_header(bytes);
+  if (!header) return std::nullopt;
+  StoreContents contents;
+  contents.refuse_writes = (header->flags & kRefuseWritesFlag) != 0;
+  contents.change_count = header->change_count;
+  contents.access_behavior = header->access_behavior;
+  contents.owner = header->owner;
+  if (!decode_entries(bytes, *header, keep, verify_values, contents)) return std::nullopt;
+  return contents;
+}
+
+std::string default_store_path() {
+  if (std::string path = environment("MORVANE_SIM_PASTEBOARD"); !path.empty()) return path;
+  if (std::string runtime = environment("XDG_RUNTIME_DIR"); !runtime.empty()) {
+    return runtime + "/morvane-sim-pasteboard";
+  }
+  return "/tmp/morvane-sim-pasteboard-" + std::to_string(::getuid());
+}
+
+std::uint64_t process_owner_token() {
+  static const std::uint64_t token = [] {
+    std::uint64_t value = 0;
+    while (value == 0) {
+      if (::getrandom(&value, sizeof value, 0) != sizeof value) {
+        value = (std::uint64_t{static_cast<std::uint32_t>(::getpid())} << 32) ^
+                static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&value));
+      }
+    }
+    return value;
+  }();
+  return token;
+}
+
+PasteboardStore::PasteboardStore(std::string path) : path_(std::move(path)) {}
+
+std::expected<Snapshot, IoError> PasteboardStore::load() {
+  auto loaded = load_existing();
+  if (loaded || loaded.error().code != ENOENT) return loaded;
+  if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
+  return load_existing();
+}
+
+std::expected<Snapshot, IoError> PasteboardStore::load_existing() {
+  auto fd = open_private_file(path_, O_RDONLY);
+  if (!fd) return std::unexpected(fd.error());
+  return adopt(*fd, true);
+}
+
+// Makes the contents of an open store file current: reused when the file is the one already
+// decoded (a store file is never changed in place, and the mapping held keeps its inode from
+// being reused), else mapped and decoded.
+std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd,
+                                                        bool verify_values) {
+  auto status = file_status(fd, path_);
+  if (!status) return std::unexpected(status.error());
+  const Identity identity{status->st_dev, status->st_ino, status->st_size,
+                          status->st_ctim.tv_sec, status->st_ctim.tv_nsec};
+  std::lock_guard guard(cache_mutex_);
+  if (cached_ && cached_identity_ == identity) return cached_;
+  auto mapping = Mapping::map(fd, static_cast<std::size_t>(status->st_size));
+  if (!mapping) return std::unexpected(IoError{EIO, "corrupt store " + path_ + ": empty"});
+  auto shared = std::make_shared<const Mapping>(std::move(*mapping));
+  auto contents = decode_store(shared->bytes(), shared, verify_values);
+  if (!contents) return std::unexpected(IoError{EIO, "corrupt store " + path_});
+  cached_ = std::make_shared<const StoreContents>(std::move(*contents));
+  cached_identity_ = identity;
+  return cached_;
+}
+
+std::expected<void, IoError> PasteboardStore::create_if_missing() {
+  auto lock = ExclusiveLock::acquire(lock_path());
+  if (!lock) return std::unexpected(lock.error());
+  auto existing = open_private_file(path_, O_RDONLY);
+  if (existing) return {};
+  if (existing.error().code != ENOENT) return std::unexpected(existing.error());
+  auto written = write(StoreContents{});
+  if (!written) return std::unexpected(written.error());
+  return {};
+}
+
+std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change) {
+  if (auto created = load(); !created) return created;
+  auto lock = ExclusiveLock::acquire(lock_path());
+  if (!lock) return std::unexpected(lock.error());
+  auto current = load_existing();
+  if (!current) return current;
+  StoreContents next = **current;
+  if (!change(next)) return current;
+  return write(next);
+}
+
+// Writes a complete new file beside the store and renames it over the store, so that every
+// reader sees either the old file or the new one, whole, even if this process dies midway.
+std::expected<Snapshot, IoError> PasteboardStore::write(const StoreContents& contents) {
+  const std::string temporary = temporary_path();
+  auto fd = open_private_file(temporary, O_RDWR | O_CREAT | O_TRUNC);
+  if (!fd) return std::unexpected(fd.error());
+  if (::fchmod(fd->get(), 0600) != 0) {
+    return std::unexpected(IoError{errno, "fchmod " + temporary + ": " + std::strerror(errno)});
+  }
+  const EncodedStore encoded = encode_store(contents);
+  static constexpr std::array<std::uint8_t, 8> kPadding{};
+  if (auto head = write_all(*fd, encoded.head, temporary); !head) return std::unexpected(head.error());
+  for (const EncodedStore::Piece& piece : encoded.values) {
+    auto padded = write_all(*fd, ByteView(kPadding).first(piece.padding), temporary);
+    if (!padded) return std::unexpected(padded.error());
+    if (auto value = write_all(*fd, piece.bytes, temporary); !value) {
+      return std::unexpected(value.error());
+    }
+  }
+  if (::fdatasync(fd->get()) != 0) {
+    return std::unexpected(IoError{errno, "fdatasync " + temporary + ": " + std::strerror(errno)});
+  }
+  if (::rename(temporary.c_str(), path_.c_str()) != 0) {
+    return std::unexpected(IoError{errno, "rename " + temporary + ": " + std::strerror(errno)});
+  }
+  return adopt(*fd, false);
+}
+
+PasteboardStore& store_at(const std::string& path) {
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<PasteboardStore>> stores;
+  std::lock_guard guard(mutex);
+  auto& store = stores[path];
+  if (!store) store = std::make_unique<PasteboardStore>(path);
+  return *store;
+}
+
+}  // namespace morvane::sim

@@ -1,0 +1,146 @@
+#pragma once
+
+// The simulated general pasteboard's shared state: one store file per user, read by any number
+// of processes and replaced whole, under an exclusive lock, by each change.
+//
+// File format, version 1, all integers little-endian:
+//   header (56 bytes): magic "MRVNSPB\n", u32 version, u32 flags (bit 0: refuse writes),
+//     i64 change count, i64 access behaviour, u64 owner token, u32 item count,
+//     u32 entry count, u32 CRC-32 of the header's first 48 bytes and the entry table, u32 zero
+//   entry table (32 bytes an entry, in item order, then in the order each item's types were
+//     declared): u32 item index, u16 type (1 string, 2 PNG, 3 file URL), u16 zero,
+//     u64 value offset, u64 value length, u32 CRC-32 of the value, u32 zero
+//   values: each at the next multiple of 8 after the previous one (zero padding); the file
+//     ends where the last value ends. Strings are UTF-16LE.
+// Anything else (bad magic, version, CRC, layout or trailing bytes) is a corrupt store.
+
+#include <bit>
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/clipboard/sim/posix_file_sim.h"
+#include "system/bytes.h"
+
+namespace morvane::sim {
+
+static_assert(std::endian::native == std::endian::little,
+              "stored UTF-16 and integers are read in place as little-endian");
+
+enum class EntryType : std::uint16_t { string = 1, png = 2, file_url = 3 };
+
+// The bytes of one stored value; `keep` holds whatever owns them (a store mapping or a buffer).
+struct Value {
+  std::shared_ptr<const void> keep;
+  ByteView bytes;
+  std::optional<std::uint32_t> crc;  // known for values read from a verified store
+
+  static Value of_bytes(Bytes bytes);
+  static Value of_utf16(std::u16string_view text);
+  std::u16string_view utf16() const;
+};
+
+struct Entry {
+  EntryType type;
+  Value value;
+};
+
+struct StoreItem {
+  std::vector<Entry> entries;  // in the order the types were declared; one per type
+
+  const Value* find(EntryType type) const;
+  // Replaces the value of a type the item holds, or declares the type after the others.
+  void put(EntryType type, Value value);
+};
+
+struct StoreContents {
+  std::int64_t change_count = 0;
+  std::int64_t access_behavior = 0;
+  bool refuse_writes = false;
+  std::uint64_t owner = 0;  // the token of the process that last cleared
+  std::vector<StoreItem> items;
+
+  // The value of the first item that holds the type.
+  const Value* first(EntryType type) const;
+  // The union of the items' types, in the order they were declared.
+  std::vector<EntryType> types() const;
+  // clearContents: no items, the next change count, and the clearing process as owner.
+  void clear_by(std::uint64_t new_owner);
+  StoreItem& first_item();
+};
+
+using Snapshot = std::shared_ptr<const StoreContents>;
+
+// The format above as pieces to write in order: the header with the entry table, then each
+// value after its zero padding. The values are borrowed from `contents`, not copied.
+struct EncodedStore {
+  Bytes head;
+  struct Piece {
+    std::size_t padding = 0;
+    ByteView bytes;
+  };
+  std::vector<Piece> values;
+
+  Bytes flatten() const;  // the whole file in one buffer, for tests
+};
+EncodedStore encode_store(const StoreContents& contents);
+// `verify_values` false skips the per-value CRCs, for a file this process has just written.
+std::optional<StoreContents> decode_store(ByteView bytes, std::shared_ptr<const void> keep,
+                                          bool verify_values);
+
+// $MORVANE_SIM_PASTEBOARD, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard, else
+// /tmp/morvane-sim-pasteboard-<uid>.
+std::string default_store_path();
+
+// A random token for this process, fixed for its lifetime; never 0.
+std::uint64_t process_owner_token();
+
+class PasteboardStore {
+ public:
+  explicit PasteboardStore(std::string path);
+
+  const std::string& path() const { return path_; }
+
+  // The current contents, creating an empty store on first use. Unchanged files are not read
+  // again. Fails when the store is unreadable or corrupt.
+  std::expected<Snapshot, IoError> load();
+
+  // Under the exclusive lock: loads the current contents, lets `change` edit a copy and, when
+  // it returns true, writes the copy as a new file renamed over the store. Returns the contents
+  // the store holds afterwards.
+  using Change = std::function<bool(StoreContents&)>;
+  std::expected<Snapshot, IoError> update(const Change& change);
+
+ private:
+  struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t ctime_seconds = 0;
+    std::int64_t ctime_nanoseconds = 0;
+    bool operator==(const Identity&) const = default;
+  };
+
+  std::expected<Snapshot, IoError> load_existing();
+  std::expected<void, IoError> create_if_missing();
+  std::expected<Snapshot, IoError> write(const StoreContents& contents);
+  std::expected<Snapshot, IoError> adopt(const FileDescriptor& fd, bool verify_values);
+  std::string lock_path() const { return path_ + ".lock"; }
+  std::string temporary_path() const { return path_ + ".tmp"; }
+
+  std::string path_;
+  std::mutex cache_mutex_;
+  std::optional<Identity> cached_identity_;
+  Snapshot cached_;
+};
+
+// The store for a path, shared by everything in this process that uses that path.
+PasteboardStore& store_at(const std::string& path);
+
+}  // namespace morvane::sim

@@ -1,0 +1,28 @@
+#pragma once
+
+// The stand-in's ImageIO image source for PNG data: what CGImageSourceGetType, GetCount and
+// GetStatus report, and the thumbnail step as a real, complete decode. The bytes are borrowed,
+// never copied.
+
+#include <string>
+
+#include "system/bytes.h"
+
+namespace morvane::sim {
+
+inline constexpr int kImageStatusUnknownType = -3;  // kCGImageStatusUnknownType
+
+struct ImageSourceFacts {
+  std::string type;        // "public.png", or empty when no type can be determined
+  std::size_t count = 0;   // 1, or the acTL frame count of an animated PNG
+  int status = kImageStatusUnknownType;
+};
+
+// Looks only at the signature and the chunks ahead of the image data.
+ImageSourceFacts inspect_image_data(ByteView bytes);
+
+// Decodes every row of the image, one row at a time into a one-row buffer, checking every
+// chunk CRC and the zlib checksum and reading through IEND. True only when all of it succeeds.
+bool decode_png_completely(ByteView bytes);
+
+}  // namespace morvane::sim

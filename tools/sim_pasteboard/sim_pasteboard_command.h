@@ -1,0 +1,54 @@
+#pragma once
+
+// The command line of sim_pasteboard, parsed into one command. Parsing is kept apart from
+// running so that every malformed command line is refused before the store is touched.
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace morvane::sim_tool {
+
+// One pasteboard item of a write: a --file-url or a --plain-item.
+struct PlannedItem {
+  std::optional<std::string> file_url;
+};
+
+struct Write {
+  std::optional<std::string> text;       // --text
+  std::optional<std::string> text_file;  // --text-file
+  std::optional<std::string> png_file;   // --png
+  std::vector<PlannedItem> items;
+};
+struct Clear {};
+enum class ReadWhat { text, png, file_urls, change_count };
+struct Read {
+  ReadWhat what;
+};
+struct SetAccessBehavior {
+  std::int64_t value;
+};
+struct SetRefuseWrites {
+  bool on;
+};
+
+using Command = std::variant<Write, Clear, Read, SetAccessBehavior, SetRefuseWrites>;
+
+// A bad command line gives the reason, for the usage message.
+std::expected<Command, std::string> parse_command(const std::vector<std::string>& arguments);
+
+extern const char* const kUsage;
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitNothing = 1;  // read: the pasteboard holds none of that
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFailed = 3;  // the store or an input file could not be used
+
+// Runs the command against the store at `store_path`, writing results to standard output.
+int run_command(const Command& command, const std::string& store_path);
+
+}  // namespace morvane::sim_tool
