@@ -1,0 +1,192 @@
+// The stable read: which readers run, the change-count check and its one repetition, deadlines,
+// and the pool drained once on every path.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "fake_clock.h"
+#include "fake_pasteboard_platform.h"
+#include "input/clipboard/clipboard_read.h"
+#include "png_test_data.h"
+
+namespace morvane {
+namespace {
+
+using namespace morvane::testing;
+
+nlohmann::json kind(const char* name) { return {{"kind", name}}; }
+std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+FakeItem everything_item() {
+  FakeItem item = FakePasteboardPlatform::url_item(u"file:///tmp/a");
+  item.png = minimal_png();
+  item.text = u"text";
+  return item;
+}
+
+class StableReadTest : public ::testing::Test {
+ protected:
+  FakeClock clock;
+  FakePasteboardPlatform fake;
+  Deadline deadline = *Deadline::after(1000);
+
+  Outcome read(ReadKind kind) {
+    Outcome outcome = stable_read_on(fake, kind, deadline);
+    EXPECT_EQ(fake.pools_created, 1);
+    EXPECT_EQ(fake.pools_drained, 1);
+    EXPECT_EQ(fake.live_owned_objects(), 0u);
+    return outcome;
+  }
+  // Runs `action` the n-th time `call` is made.
+  void on_call(const std::string& call, int n, std::function<void()> action) {
+    fake.before_call = [=, seen = 0](const std::string& name) mutable {
+      if (name == call && ++seen == n) action();
+    };
+  }
+};
+
+TEST_F(StableReadTest, EachKindAndWhatItFinds) {
+  FakeItem image_and_text = FakePasteboardPlatform::png_item(minimal_png());
+  image_and_text.text = u"text";
+  struct Case {
+    const char* name;
+    std::vector<FakeItem> items;
+    ReadKind kind;
+    nlohmann::json metadata;
+    std::string payload;
+  };
+  const std::string png = text_of(minimal_png());
+  const nlohmann::json image_metadata = {{"height", 1}, {"kind", "image"}, {"width", 1}};
+  const Case cases[] = {
+      {"auto prefers file URLs", {everything_item()}, ReadKind::auto_detect, kind("file_urls"), R"(["/tmp/a"])"},
+      {"auto then image", {image_and_text}, ReadKind::auto_detect, image_metadata, png},
+      {"auto then text", {FakePasteboardPlatform::text_item(u"t\u00e9")}, ReadKind::auto_detect, kind("text"), "t\xC3\xA9"},
+      {"auto on empty", {}, ReadKind::auto_detect, kind("none"), ""},
+      {"text", {everything_item()}, ReadKind::text, kind("text"), "text"},
+      {"image", {everything_item()}, ReadKind::image, image_metadata, png},
+      {"image when only text", {FakePasteboardPlatform::text_item(u"x")}, ReadKind::image, kind("none"), ""},
+      {"file URLs", {everything_item()}, ReadKind::file_urls, kind("file_urls"), R"(["/tmp/a"])"},
+      {"file URLs on empty", {}, ReadKind::file_urls, kind("none"), ""},
+      {"empty text", {FakePasteboardPlatform::text_item(u"")}, ReadKind::text, kind("text"), ""},
+  };
+  for (const auto& c : cases) {
+    FakePasteboardPlatform fake;
+    fake.items = c.items;
+    auto outcome = stable_read_on(fake, c.kind, deadline);
+    ASSERT_TRUE(outcome) << c.name << ": " << outcome.error().message;
+    EXPECT_EQ(outcome->metadata, c.metadata) << c.name;
+    EXPECT_EQ(text_of(outcome->payload), c.payload) << c.name;
+    EXPECT_EQ(fake.pools_drained, 1) << c.name;
+  }
+}
+
+TEST_F(StableReadTest, FileUrlPayloadIsCompactEscapedJson) {
+  fake.items = {FakePasteboardPlatform::url_item(u"file:///a"),
+                FakePasteboardPlatform::url_item(u"file:///b%22c")};
+  auto outcome = read(ReadKind::file_urls);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(text_of(outcome->payload), R"(["/a","/b\"c"])");
+}
+
+TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
+  fake.items = {FakePasteboardPlatform::text_item(u"first")};
+  on_call("string_for_type", 1,
+          [&] { fake.external_write({FakePasteboardPlatform::text_item(u"second")}); });
+  auto outcome = read(ReadKind::text);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(text_of(outcome->payload), "second");
+  EXPECT_EQ(fake.count_calls("change_count"), 4);
+}
+
+TEST_F(StableReadTest, DisturbedTwiceIsTheConcurrencyError) {
+  fake.items = {FakePasteboardPlatform::text_item(u"first")};
+  fake.before_call = [&](const std::string& call) {
+    if (call == "string_for_type") fake.external_write({FakePasteboardPlatform::text_item(u"x")});
+  };
+  auto outcome = read(ReadKind::text);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().code, ErrorCode::APP_UNRESPONSIVE);
+  EXPECT_EQ(outcome.error().message, "Clipboard changed concurrently during a stable operation");
+  EXPECT_EQ(outcome.error().retry, RetrySafety::safe);
+  EXPECT_EQ(outcome.error().delivery, DeliveryState::unknown);
+  EXPECT_EQ(*outcome.error().details,
+            nlohmann::json({{"phase", "read"}, {"concurrent_change", true}, {"retryable", true}}));
+  EXPECT_EQ(fake.count_calls("string_for_type"), 2);
+}
+
+TEST_F(StableReadTest, DeadlinePassingDuringTheReaderDiscardsItsContent) {
+  fake.items = {FakePasteboardPlatform::text_item(u"late")};
+  on_call("string_for_type", 1, [] { FakeClock::advance_ms(1000); });
+  auto outcome = read(ReadKind::text);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().code, ErrorCode::TIMEOUT);
+  EXPECT_EQ(fake.count_calls("change_count"), 1);
+}
+
+TEST_F(StableReadTest, ExpiredBeforeTheFirstPassRunsNoReader) {
+  fake.items = {everything_item()};
+  FakeClock::advance_ms(1000);
+  auto outcome = read(ReadKind::auto_detect);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().code, ErrorCode::TIMEOUT);
+  EXPECT_EQ(fake.count_calls("change_count"), 0);
+}
+
+TEST_F(StableReadTest, ReaderErrorStopsAutoBeforeTheNextReader) {
+  fake.items = {everything_item()};
+  fake.items_nil = true;
+  auto outcome = read(ReadKind::auto_detect);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().message, "Clipboard file URL items are unavailable");
+  EXPECT_EQ(fake.count_calls("data_for_type"), 0);
+  EXPECT_EQ(fake.count_calls("string_for_type"), 0);
+  EXPECT_EQ(fake.count_calls("change_count"), 1);  // no second pass after an error
+}
+
+TEST_F(StableReadTest, ImageErrorStopsAutoBeforeText) {
+  FakeItem broken = FakePasteboardPlatform::png_item({1, 2, 3});
+  broken.text = u"text";
+  fake.items = {broken};
+  auto outcome = read(ReadKind::auto_detect);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().message, "Clipboard image is missing a valid PNG header");
+  EXPECT_EQ(fake.count_calls("string_for_type"), 0);
+}
+
+TEST_F(StableReadTest, AccessDeniedRunsNoReader) {
+  fake.items = {everything_item()};
+  fake.access = 3;
+  auto outcome = read(ReadKind::auto_detect);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().code, ErrorCode::PERM_DENIED);
+  EXPECT_EQ(outcome.error().message, "System clipboard read access is denied");
+  EXPECT_EQ(fake.count_calls("change_count"), 0);
+  EXPECT_EQ(fake.count_calls("types"), 0);
+}
+
+TEST_F(StableReadTest, UnavailablePasteboardDrainsThePool) {
+  fake.pasteboard_nil = true;
+  auto outcome = read(ReadKind::text);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().platform_detail, "NSPasteboard generalPasteboard returned null");
+}
+
+TEST_F(StableReadTest, NoPoolNoRead) {
+  fake.pool_create_nil = true;
+  auto outcome = stable_read_on(fake, ReadKind::text, deadline);
+  ASSERT_FALSE(outcome);
+  EXPECT_EQ(outcome.error().platform_detail, "NSAutoreleasePool initialization failed");
+  EXPECT_EQ(fake.pools_drained, 0);
+  EXPECT_EQ(fake.count_calls("general_pasteboard"), 0);
+}
+
+TEST_F(StableReadTest, PoolIsDrainedBeforeTheOutputIsBuilt) {
+  fake.items = {FakePasteboardPlatform::text_item(u"x")};
+  auto outcome = read(ReadKind::text);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(fake.calls.back(), "autorelease_pool_drain");
+}
+
+}  // namespace
+}  // namespace morvane
