@@ -354,6 +354,8 @@ std::optional<std::string> FakePasteboardPlatform::url_file_system_representatio
   const auto slash = rest.find('/');
   if (slash == std::string_view::npos) return std::nullopt;
   rest.remove_prefix(slash);
+  // The query and fragment are not part of the path.
+  rest = rest.substr(0, rest.find_first_of("?#"));
   std::string path;
   for (std::size_t i = 0; i < rest.size(); ++i) {
     if (rest[i] == '%' && i + 2 < rest.size() && is_hex(rest[i + 1]) && is_hex(rest[i + 2])) {
