@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -166,8 +167,10 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   ::sigaction(SIGPIPE, &previous, nullptr);
 
   int wstatus = 0;
-  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  struct rusage usage {};
+  while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.peak_rss_kib = usage.ru_maxrss;
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
   return result;

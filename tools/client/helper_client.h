@@ -33,6 +33,7 @@ struct RawResult {
   std::string output;         // every byte written to descriptor 1
   std::string error_output;   // every byte written to descriptor 2
   std::string token;          // the token the helper was given
+  long peak_rss_kib = 0;      // the child's peak resident set size
 };
 
 // A parsed, checked response.
