@@ -90,10 +90,11 @@ int fail(const std::string& message) {
   return kExitFailed;
 }
 
-std::expected<std::string, std::string> read_file(const std::string& path) {
+template <typename Buffer>
+std::expected<Buffer, std::string> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::unexpected("cannot open " + path);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Buffer bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::unexpected("cannot read " + path);
   return bytes;
 }
@@ -128,16 +129,16 @@ std::expected<WriteValues, std::string> gather(const Write& write) {
   WriteValues values;
   if (write.text || write.text_file) {
     auto utf8 = write.text ? std::expected<std::string, std::string>(*write.text)
-                           : read_file(*write.text_file);
+                           : read_file<std::string>(*write.text_file);
     if (!utf8) return std::unexpected(utf8.error());
     auto text = utf16_value(*utf8, "the text");
     if (!text) return std::unexpected(text.error());
     values.text = std::move(*text);
   }
   if (write.png_file) {
-    auto png = read_file(*write.png_file);
+    auto png = read_file<Bytes>(*write.png_file);
     if (!png) return std::unexpected(png.error());
-    values.png = Value::of_bytes(Bytes(png->begin(), png->end()));
+    values.png = Value::of_bytes(std::move(*png));
   }
   for (const PlannedItem& item : write.items) {
     if (!item.file_url) {

@@ -1,0 +1,230 @@
+// sim_pasteboard, the other application on the simulated pasteboard: its command line, what it
+// plants and reads back, and the store under concurrent writers and writers killed midway.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "sim_support.h"
+
+extern char** environ;
+
+namespace morvane::blackbox {
+namespace {
+
+void write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(SimPasteboardToolTest, BadArgumentsAreUsageErrors) {
+  SimPasteboard pb;
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"paste"},
+      {"clear", "now"},
+      {"read"},
+      {"read", "html"},
+      {"read", "text", "png"},
+      {"write", "--text"},
+      {"write", "--text", "a", "--text", "b"},
+      {"write", "--text", "a", "--text-file", "/dev/null"},
+      {"write", "--png", "a.png", "--png", "b.png"},
+      {"write", "--html", "x"},
+      {"set", "access-behavior", "4"},
+      {"set", "access-behavior", "-1"},
+      {"set", "access-behavior", "01"},
+      {"set", "refuse-writes", "yes"},
+      {"set", "colour", "red"},
+      {"set", "refuse-writes"},
+  };
+  for (const auto& arguments : cases) {
+    auto raw = pb.tool(arguments);
+    std::string label;
+    for (const auto& a : arguments) label += a + " ";
+    EXPECT_EQ(raw.status, 2) << label;
+    EXPECT_EQ(raw.output, "") << label;
+    EXPECT_NE(raw.error_output.find("usage:"), std::string::npos) << label;
+  }
+  EXPECT_FALSE(std::filesystem::exists(pb.store())) << "refused before touching the store";
+}
+
+TEST(SimPasteboardToolTest, WritePlantsItemsInArgumentOrder) {
+  SimPasteboard pb;
+  const auto png = std::filesystem::path("../shared/testdata/pngsuite/basn6a08.png");
+  auto written = pb.tool({"write", "--file-url", "file:///tmp/a%20b", "--plain-item", "--text",
+                          "caf\xc3\xa9", "--png", png.string(), "--file-url", "not even a URL"});
+  EXPECT_EQ(written.status, 0) << written.error_output;
+  EXPECT_EQ(written.output, "1\n");
+  EXPECT_EQ(pb.tool({"read", "text"}).output, "caf\xc3\xa9");
+  EXPECT_EQ(pb.tool({"read", "png"}).output, file_bytes(png));
+  EXPECT_EQ(pb.tool({"read", "file-urls"}).output, "file:///tmp/a%20b\nnot even a URL\n");
+  EXPECT_EQ(pb.tool({"read", "change-count"}).output, "1\n");
+
+  // A write replaces everything; text and PNG alone make one item.
+  EXPECT_EQ(pb.tool({"write", "--text", "only"}).output, "2\n");
+  EXPECT_EQ(pb.tool({"read", "text"}).output, "only");
+  for (const char* what : {"png", "file-urls"}) {
+    auto none = pb.tool({"read", what});
+    EXPECT_EQ(none.status, 1) << what;
+    EXPECT_EQ(none.output, "") << what;
+  }
+  EXPECT_EQ(pb.tool({"clear"}).output, "3\n");
+  auto none = pb.tool({"read", "text"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.output, "");
+}
+
+TEST(SimPasteboardToolTest, TextFileCarriesTextsTooLongForACommandLine) {
+  SimPasteboard pb;
+  std::string text;
+  for (int i = 0; i < 200'000; ++i) text += "\xf0\x9f\x98\x80 ";
+  const auto file = pb.store().string() + ".txt";
+  write_file(file, text);
+  EXPECT_EQ(pb.tool({"write", "--text-file", file}).status, 0);
+  EXPECT_EQ(pb.tool({"read", "text"}).output, text);
+
+  write_file(file, "\xff not UTF-8");
+  EXPECT_EQ(pb.tool({"write", "--text-file", file}).status, 3);
+  EXPECT_EQ(pb.tool({"read", "text"}).output, text) << "a refused write changes nothing";
+  EXPECT_EQ(pb.tool({"write", "--png", file + ".missing"}).status, 3);
+  std::filesystem::remove(file);
+}
+
+TEST(SimPasteboardToolTest, SwitchesReachTheHelper) {
+  SimPasteboard pb;
+  ASSERT_EQ(pb.tool({"write", "--text", "secret"}).status, 0);
+  ASSERT_EQ(pb.tool({"set", "access-behavior", "3"}).status, 0);
+  auto denied = client::call(pb.helper({"read:text"}));
+  ASSERT_TRUE(denied) << denied.error();
+  EXPECT_EQ(denied->header["message"], "System clipboard read access is denied");
+  ASSERT_EQ(pb.tool({"set", "access-behavior", "1"}).status, 0);
+  auto allowed = client::call(pb.helper({"read:text"}));
+  ASSERT_TRUE(allowed) << allowed.error();
+  EXPECT_EQ(allowed->payload, "secret");
+
+  ASSERT_EQ(pb.tool({"set", "refuse-writes", "on"}).status, 0);
+  auto refused = client::call(pb.helper({"write:text"}, "new"));
+  ASSERT_TRUE(refused) << refused.error();
+  EXPECT_EQ(refused->status, 1);
+  ASSERT_EQ(pb.tool({"set", "refuse-writes", "off"}).status, 0);
+  auto accepted = client::call(pb.helper({"write:text"}, "new"));
+  ASSERT_TRUE(accepted) << accepted.error();
+  EXPECT_EQ(accepted->status, 0) << accepted->header_text;
+  EXPECT_EQ(pb.tool({"read", "text"}).output, "new");
+}
+
+TEST(SimPasteboardToolTest, ACorruptStoreIsReportedNotEmptied) {
+  SimPasteboard pb;
+  ASSERT_EQ(pb.tool({"write", "--text", "x"}).status, 0);
+  std::string bytes = file_bytes(pb.store());
+  bytes[bytes.size() - 1] ^= 0x20;  // inside the text
+  write_file(pb.store(), bytes);
+  for (const char* what : {"text", "change-count"}) {
+    auto read = pb.tool({"read", what});
+    EXPECT_EQ(read.status, 3) << what;
+    EXPECT_EQ(read.output, "") << what;
+    EXPECT_NE(read.error_output.find("corrupt"), std::string::npos) << what;
+  }
+  EXPECT_EQ(pb.tool({"clear"}).status, 3);
+  auto helper = client::call(pb.helper({"read:text"}));
+  ASSERT_TRUE(helper) << helper.error();
+  EXPECT_EQ(helper->header["message"], "System clipboard is unavailable");
+}
+
+// Several applications clear and write at once while another watches: every store it sees is
+// whole, the change count never goes back, and no change is lost.
+TEST(SimPasteboardToolTest, ConcurrentWritersNeverTearTheStore) {
+  SimPasteboard pb;
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 25;
+  std::atomic<bool> writing{true};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    writers.emplace_back([&, w] {
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string text = "writer " + std::to_string(w) + " round " + std::to_string(round);
+        auto raw = round % 5 == 4 ? pb.tool({"clear"})
+                                  : pb.tool({"write", "--text", text, "--file-url", "file:///" + text});
+        if (raw.status != 0) ++failures;
+      }
+    });
+  }
+  std::int64_t last = -1;
+  int reads = 0;
+  std::thread watcher([&] {
+    while (writing) {
+      auto count = pb.tool({"read", "change-count"});
+      auto text = pb.tool({"read", "text"});
+      if (count.status != 0 || (text.status != 0 && text.status != 1) ||
+          (text.status == 0 && text.output.rfind("writer ", 0) != 0)) {
+        ++failures;
+        continue;
+      }
+      const std::int64_t now = std::stoll(count.output);
+      if (now < last) ++failures;
+      last = now;
+      ++reads;
+    }
+  });
+  for (auto& t : writers) t.join();
+  writing = false;
+  watcher.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_GT(reads, 0);
+  EXPECT_EQ(pb.change_count(), kWriters * kRounds);
+}
+
+pid_t spawn_tool(const SimPasteboard& pb, std::vector<std::string> arguments) {
+  std::vector<std::string> env{"MORVANE_SIM_PASTEBOARD=" + pb.store().string()};
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string_view(*e).rfind("MORVANE_SIM_PASTEBOARD=", 0) != 0) env.emplace_back(*e);
+  }
+  arguments.insert(arguments.begin(), bin("sim_pasteboard"));
+  std::vector<char*> argv, envp;
+  for (auto& a : arguments) argv.push_back(a.data());
+  for (auto& e : env) envp.push_back(e.data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// A writer killed at any moment leaves the pasteboard as it was before, or as it wrote it.
+TEST(SimPasteboardToolTest, AKilledWriterNeverLeavesATornStore) {
+  SimPasteboard pb;
+  const auto big = pb.store().string() + ".big";
+  write_file(big, std::string(24u << 20, 'p'));
+  ASSERT_EQ(pb.tool({"write", "--text", "before"}).status, 0);
+  for (int delay_ms : {0, 1, 2, 5, 10, 20, 40, 80}) {
+    const pid_t pid = spawn_tool(pb, {"write", "--text", "after", "--png", big});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    auto text = pb.tool({"read", "text"});
+    ASSERT_EQ(text.status, 0) << "after " << delay_ms << " ms: " << text.error_output;
+    EXPECT_TRUE(text.output == "before" || text.output == "after") << text.output;
+    if (text.output == "after") {
+      EXPECT_EQ(pb.tool({"read", "png"}).output.size(), 24u << 20);
+      ASSERT_EQ(pb.tool({"write", "--text", "before"}).status, 0);
+    }
+  }
+  std::filesystem::remove(big);
+  std::filesystem::remove(pb.store().string() + ".tmp");
+}
+
+}  // namespace
+}  // namespace morvane::blackbox
