@@ -1,6 +1,6 @@
 #include "system/process_arguments.h"
 
-#include <crt_externs.h>
+#include "system/apple_declarations.h"
 
 namespace morvane {
 
