@@ -41,8 +41,18 @@ struct Pipe {
 
 std::expected<Pipe, std::string> make_pipe() {
   int fds[2];
+#if defined(__APPLE__)
+  // macOS has no pipe2.
+  if (::pipe(fds) != 0) return std::unexpected(std::string("pipe: ") + strerror(errno));
+  Pipe ends{Fd(fds[0]), Fd(fds[1])};
+  if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) != 0) {
+    return std::unexpected(std::string("pipe: ") + strerror(errno));
+  }
+  return ends;
+#else
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(std::string("pipe: ") + strerror(errno));
   return Pipe{Fd(fds[0]), Fd(fds[1])};
+#endif
 }
 
 std::vector<std::string> child_environment(const Launch& launch, const std::string& token) {
