@@ -1,0 +1,192 @@
+// Reads through the real helper of what another application (sim_pasteboard) planted: text,
+// file URLs, the choice of "read:auto", an empty pasteboard, denied access, and a race with a
+// writer that never stops.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "sim_support.h"
+
+namespace morvane::blackbox {
+namespace {
+
+using client::call;
+
+const char* kSuitePng = "../shared/testdata/pngsuite/basn2c08.png";
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  for (std::size_t i = 0; i < times; ++i) out.append(piece);
+  return out;
+}
+
+// Plants a text too long for a command line through a file.
+void plant_text(const SimPasteboard& pb, const std::string& text) {
+  const std::filesystem::path file = pb.store().string() + ".text";
+  std::ofstream(file, std::ios::binary) << text;
+  ASSERT_EQ(pb.tool({"write", "--text-file", file.string()}).status, 0);
+  std::filesystem::remove(file);
+}
+
+TEST(ReadBlackBoxTest, TextComesBackByteForByte) {
+  const std::string cases[] = {
+      "",
+      "plain",
+      "caf\xc3\xa9 \xf0\x9f\x98\x80 \"quoted\"\nline",
+      repeat("a", 1'000'000),
+      repeat("\xf0\x9f\x98\x80", 500'000),  // 1,000,000 UTF-16 units in 2,000,000 bytes
+  };
+  SimPasteboard pb;
+  for (const auto& text : cases) {
+    plant_text(pb, text);
+    auto read = call(pb.helper({"read:text"}));
+    ASSERT_TRUE(read) << read.error();
+    ASSERT_EQ(read->status, 0) << read->header_text;
+    EXPECT_EQ(read->header["metadata"].dump(), R"({"kind":"text"})");
+    EXPECT_TRUE(read->payload == text) << text.size() << " bytes";
+  }
+}
+
+TEST(ReadBlackBoxTest, TextOverTheBudgetIsRefused) {
+  SimPasteboard pb;
+  plant_text(pb, repeat("\xf0\x9f\x98\x80", 500'001));
+  auto read = call(pb.helper({"read:text"}));
+  ASSERT_TRUE(read) << read.error();
+  EXPECT_EQ(read->status, 1);
+  EXPECT_EQ(read->header["message"], "clipboard text exceeds the supported resource budget");
+  EXPECT_EQ(read->header["disposition"].dump(), R"({"delivery":"unknown","retry":"unknown"})");
+}
+
+TEST(ReadBlackBoxTest, FileUrlsBecomePathsInItemOrder) {
+  SimPasteboard pb;
+  const std::string long_path = "/" + std::string(1022, 'p');
+  ASSERT_EQ(pb.tool({"write", "--file-url", "file:///tmp/a%20b", "--plain-item", "--file-url",
+                     "file:///tmp/%2500", "--file-url", "file:///q%22uote", "--file-url",
+                     "file://" + long_path})
+                .status,
+            0);
+  auto read = call(pb.helper({"read:file_urls"}));
+  ASSERT_TRUE(read) << read.error();
+  ASSERT_EQ(read->status, 0) << read->header_text;
+  EXPECT_EQ(read->header["metadata"].dump(), R"({"kind":"file_urls"})");
+  EXPECT_EQ(read->payload, R"(["/tmp/a b","/tmp/%00","/q\"uote",")" + long_path + "\"]");
+}
+
+TEST(ReadBlackBoxTest, FileUrlsThatAreNotLocalUtf8PathsAreRefused) {
+  const std::string cases[] = {
+      "file://localhost/tmp/x", "FILE:///tmp/x", "file:///tmp/x%00y", "file:///tmp/%FF",
+      "file://" + ("/" + std::string(1023, 'p')),
+  };
+  SimPasteboard pb;
+  for (const auto& url : cases) {
+    ASSERT_EQ(pb.tool({"write", "--file-url", "file:///ok", "--file-url", url}).status, 0);
+    auto read = call(pb.helper({"read:file_urls"}));
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(read->status, 1) << url;
+    EXPECT_EQ(read->header["message"], "Clipboard file URL is not a local UTF-8 path") << url;
+    EXPECT_EQ(read->payload, "") << url;
+  }
+}
+
+TEST(ReadBlackBoxTest, ItemLimitCountsItemsWithoutUrls) {
+  SimPasteboard pb;
+  for (std::size_t items : {1024u, 1025u}) {
+    std::vector<std::string> arguments = {"write", "--file-url", "file:///first"};
+    for (std::size_t i = 1; i < items; ++i) arguments.push_back("--plain-item");
+    ASSERT_EQ(pb.tool(arguments).status, 0);
+    auto read = call(pb.helper({"read:file_urls"}));
+    ASSERT_TRUE(read) << read.error();
+    if (items == 1024) {
+      EXPECT_EQ(read->payload, R"(["/first"])") << read->header_text;
+    } else {
+      EXPECT_EQ(read->header["message"], "Clipboard contains too many file URLs");
+    }
+  }
+}
+
+TEST(ReadBlackBoxTest, AutoPrefersFileUrlsThenImageThenText) {
+  const std::string png = file_bytes(kSuitePng);
+  struct Case {
+    std::vector<std::string> write;
+    std::string metadata;
+    std::string payload;
+  };
+  const Case cases[] = {
+      {{"--text", "t", "--png", kSuitePng, "--file-url", "file:///f"}, R"({"kind":"file_urls"})", R"(["/f"])"},
+      {{"--text", "t", "--png", kSuitePng}, R"({"height":32,"kind":"image","width":32})", png},
+      {{"--text", "t"}, R"({"kind":"text"})", "t"},
+      {{"--plain-item"}, R"({"kind":"none"})", ""},
+  };
+  SimPasteboard pb;
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"write"};
+    arguments.insert(arguments.end(), c.write.begin(), c.write.end());
+    ASSERT_EQ(pb.tool(arguments).status, 0);
+    auto read = call(pb.helper({"read:auto"}));
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(read->status, 0) << read->header_text;
+    EXPECT_EQ(read->header["metadata"].dump(), c.metadata);
+    EXPECT_TRUE(read->payload == c.payload) << c.metadata;
+  }
+}
+
+TEST(ReadBlackBoxTest, EmptyPasteboardIsNoneForEveryRead) {
+  SimPasteboard pb;
+  ASSERT_EQ(pb.tool({"clear"}).status, 0);
+  for (const char* operation : {"read:auto", "read:text", "read:image", "read:file_urls"}) {
+    auto raw = client::run_raw(pb.helper({operation}));
+    ASSERT_TRUE(raw) << raw.error();
+    EXPECT_EQ(raw->status, 0) << operation;
+    EXPECT_EQ(raw->output, std::string(R"({"build":"1.2.0:aarch64-apple-darwin:10.15","metadata":{"kind":"none"},"ok":true,"operation":")") +
+                               operation + R"(","payload_len":0,"protocol":"1","token":")" + raw->token + "\"}\n");
+  }
+}
+
+TEST(ReadBlackBoxTest, DeniedAccessIsReportedWithUnknownDelivery) {
+  SimPasteboard pb;
+  ASSERT_EQ(pb.tool({"write", "--text", "secret"}).status, 0);
+  ASSERT_EQ(pb.tool({"set", "access-behavior", "3"}).status, 0);
+  auto read = call(pb.helper({"read:text"}));
+  ASSERT_TRUE(read) << read.error();
+  EXPECT_EQ(read->status, 1);
+  EXPECT_EQ(read->header["error_code"], "PERM_DENIED");
+  EXPECT_EQ(read->header["message"], "System clipboard read access is denied");
+  EXPECT_EQ(read->header["disposition"].dump(), R"({"delivery":"unknown","retry":"unknown"})");
+}
+
+// While another application rewrites the pasteboard without pause, every read returns exactly
+// one of the texts written, or the concurrency error: never a mix, never anything else.
+TEST(ReadBlackBoxTest, RacingWriterNeverYieldsAMixedText) {
+  SimPasteboard pb;
+  const std::string texts[] = {repeat("a", 300'000), repeat("b", 300'000)};
+  plant_text(pb, texts[0]);
+  const std::filesystem::path files[] = {pb.store().string() + ".a", pb.store().string() + ".b"};
+  for (int i = 0; i < 2; ++i) std::ofstream(files[i], std::ios::binary) << texts[i];
+
+  std::atomic<bool> stop = false;
+  auto keep_writing = [&] {
+    for (int i = 0; !stop; ++i) pb.tool({"write", "--text-file", files[i % 2].string()});
+  };
+  std::thread writers[] = {std::thread(keep_writing), std::thread(keep_writing)};
+  int concurrent = 0;
+  for (int i = 0; i < 30; ++i) {
+    auto read = call(pb.helper({"read:text"}));
+    ASSERT_TRUE(read) << read.error();
+    if (read->status == 0) {
+      EXPECT_TRUE(read->payload == texts[0] || read->payload == texts[1]);
+    } else {
+      ++concurrent;
+      EXPECT_EQ(read->header["message"], "Clipboard changed concurrently during a stable operation")
+          << read->header_text;
+      EXPECT_EQ(read->header["disposition"]["delivery"], "unknown");
+    }
+  }
+  stop = true;
+  for (auto& writer : writers) writer.join();
+  for (const auto& file : files) std::filesystem::remove(file);
+  RecordProperty("concurrency_errors", concurrent);
+}
+
+}  // namespace
+}  // namespace morvane::blackbox
