@@ -112,30 +112,37 @@ std::optional<std::uint64_t> parse_deadline_ms(std::string_view text) {
 namespace {
 
 // Reads into any contiguous byte container, so that text requests land in a string and binary
-// ones in a byte buffer without a copy from one to the other.
+// ones in a byte buffer without a copy from one to the other. Data arrives through a small
+// bounce buffer and the request buffer grows by reserve() alone: capacity that is never filled
+// is never touched, so a 32 MiB request costs 32 MiB of memory, not the 64 MiB that doubling a
+// zero-filled buffer would.
 template <typename Buffer>
 Result<Buffer> read_request(int fd, std::size_t limit) {
   // Stops after limit + 1 bytes: enough to know the request is too large without
   // consuming or buffering the rest.
   const std::size_t cap = limit + 1;
-  Buffer buffer(initial_capacity(fd, limit), {});
-  std::size_t used = 0;
-  while (used < cap) {
-    if (used == buffer.size()) buffer.resize(std::min(buffer.size() * 2, cap));
-    const ssize_t got = ::read(fd, buffer.data() + used, buffer.size() - used);
+  Buffer buffer;
+  buffer.reserve(initial_capacity(fd, limit));
+  std::array<typename Buffer::value_type, 64 * 1024> chunk;
+  while (buffer.size() < cap) {
+    const std::size_t want = std::min(chunk.size(), cap - buffer.size());
+    const ssize_t got = ::read(fd, chunk.data(), want);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       return fail(AdapterError::make(ErrorCode::INTERNAL,
                                      "Read helper request: " + os_error_text(errno)));
     }
     if (got == 0) break;
-    used += static_cast<std::size_t>(got);
+    const auto n = static_cast<std::size_t>(got);
+    if (buffer.size() + n > buffer.capacity()) {
+      buffer.reserve(std::min(std::max(buffer.capacity() * 2, buffer.size() + n), cap));
+    }
+    buffer.insert(buffer.end(), chunk.data(), chunk.data() + n);
   }
-  if (used > limit) {
+  if (buffer.size() > limit) {
     return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
                                    "Clipboard helper request exceeds the protocol limit"));
   }
-  buffer.resize(used);
   return buffer;
 }
 
