@@ -1,0 +1,4 @@
+# "validate:png"'s work on a ~64 MiB PNG: the chunk walk alone, the whole check with the
+# platform decode, and a bare libspng decode of the same bytes.
+add_executable(png_validate_bench ${CMAKE_CURRENT_LIST_DIR}/png_validate_bench.cpp)
+target_link_libraries(png_validate_bench PRIVATE morvane_macos benchmark::benchmark)
