@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "input/clipboard/clipboard_write_operations.h"
+#include "input/clipboard/clipboard_requests.h"
 
 namespace morvane {
 namespace {

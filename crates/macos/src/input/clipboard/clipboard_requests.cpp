@@ -1,0 +1,98 @@
+#include "input/clipboard/clipboard_requests.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include <nlohmann/json.hpp>
+
+namespace morvane {
+
+namespace {
+
+AdapterError invalid_image_argument(std::string_view name) {
+  return AdapterError::make(ErrorCode::INVALID_ARGS, "Invalid image " + std::string(name));
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t count_digits(std::string_view text, std::size_t from) {
+  std::size_t n = 0;
+  while (from + n < text.size() && is_digit(text[from + n])) ++n;
+  return n;
+}
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == y;
+         });
+}
+
+// Digits with an optional fraction (a digit on at least one side of the point) and an optional
+// exponent: the decimal forms strtod accepts, without its leniencies (blanks, hex, nan(...)).
+bool is_decimal_number(std::string_view text) {
+  std::size_t at = count_digits(text, 0);
+  std::size_t digits = at;
+  if (at < text.size() && text[at] == '.') {
+    const std::size_t fraction = count_digits(text, at + 1);
+    digits += fraction;
+    at += 1 + fraction;
+  }
+  if (digits == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    const std::size_t exponent = count_digits(text, at);
+    if (exponent == 0) return false;
+    at += exponent;
+  }
+  return at == text.size();
+}
+
+}  // namespace
+
+Result<std::uint32_t> parse_u32_arg(std::string_view text, std::string_view name) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty() || count_digits(text, 0) != text.size()) {
+    return fail(invalid_image_argument(name));
+  }
+  std::uint64_t value = 0;
+  for (char c : text) {
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > UINT32_MAX) return fail(invalid_image_argument(name));
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+Result<double> parse_double_arg(std::string_view text, std::string_view name) {
+  std::string_view body = text;
+  if (body.starts_with('+') || body.starts_with('-')) body.remove_prefix(1);
+  const bool word = equals_ignoring_case(body, "inf") || equals_ignoring_case(body, "infinity") ||
+                    equals_ignoring_case(body, "nan");
+  if (!word && !is_decimal_number(body)) return fail(invalid_image_argument(name));
+  // The grammar is settled above; strtod (in the C locale the helper never leaves) gives the
+  // value, overflowing to infinity as the write path expects.
+  const std::string terminated(text);
+  return std::strtod(terminated.c_str(), nullptr);
+}
+
+Result<std::vector<std::string>> decode_file_url_request(std::string_view request) {
+  auto invalid = [] {
+    return fail(AdapterError::make(ErrorCode::INVALID_ARGS, "Invalid clipboard file URL request"));
+  };
+  // The JSON grammar has no byte order mark, and the library would skip one silently.
+  if (request.starts_with("\xEF\xBB\xBF")) return invalid();
+  nlohmann::json value = nlohmann::json::parse(request.begin(), request.end(), nullptr,
+                                               /*allow_exceptions=*/false,
+                                               /*ignore_comments=*/false);
+  if (value.is_discarded() || !value.is_array()) return invalid();
+  std::vector<std::string> paths;
+  paths.reserve(value.size());
+  for (auto& element : value) {
+    if (!element.is_string()) return invalid();
+    paths.push_back(std::move(element.get_ref<std::string&>()));
+  }
+  return paths;
+}
+
+}  // namespace morvane
