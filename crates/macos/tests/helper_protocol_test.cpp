@@ -174,3 +174,29 @@ TEST(ParseDeadlineTest, ParsesAndClamps) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+Outcome throwing_operation(std::span<const std::string>, const Deadline&) {
+  throw std::bad_alloc();
+}
+
+TEST(RunGuardedTest, ExceptionsFromBelowBecomeAResponse) {
+  auto deadline = Deadline::after(100);
+  ASSERT_TRUE(deadline);
+  const std::pair<const char*, DeliveryState> cases[] = {
+      {"write:image", DeliveryState::delivery_uncertain},
+      {"clear", DeliveryState::delivery_uncertain},
+      {"read:text", DeliveryState::unknown},
+  };
+  for (const auto& [operation, delivery] : cases) {
+    Outcome outcome = run_guarded(operation, &throwing_operation, {}, *deadline);
+    ASSERT_FALSE(outcome);
+    EXPECT_EQ(outcome.error().code, ErrorCode::INTERNAL);
+    EXPECT_EQ(outcome.error().delivery, delivery) << operation;
+  }
+}
+
+}  // namespace
+}  // namespace morvane

@@ -154,11 +154,27 @@ Result<std::string> read_input_text() { return read_request<std::string>(0, kMax
 
 Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
 
+Outcome run_guarded(std::string_view operation, OperationFn run,
+                    std::span<const std::string> arguments, const Deadline& deadline) {
+  // Our code throws nothing, but the platform can: AppKit raises NSException when the
+  // pasteboard server fails, and a 64 MiB request can exhaust memory. Either must still end in
+  // a response, and a clipboard-changing operation interrupted part-way may have changed it.
+  try {
+    return run(arguments, deadline);
+  } catch (...) {
+    const bool changes_clipboard = operation == "clear" || operation.starts_with("write:");
+    return fail(AdapterError::make(ErrorCode::INTERNAL,
+                                   "Clipboard helper operation was interrupted by a platform failure")
+                    .with_delivery(changes_clipboard ? DeliveryState::delivery_uncertain
+                                                     : DeliveryState::unknown));
+  }
+}
+
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline) {
   for (const OperationEntry& entry : operation_table()) {
     if (entry.name == operation && entry.argument_count == arguments.size()) {
-      return entry.run(arguments, deadline);
+      return run_guarded(operation, entry.run, arguments, deadline);
     }
   }
   return fail(AdapterError::make(ErrorCode::INVALID_ARGS,

@@ -26,6 +26,11 @@ std::span<const OperationEntry> operation_table();
 // Validates the launch, runs one operation and writes its response; returns the exit status.
 std::int32_t entry_from_env();
 
+// Runs one operation; an exception from below (a platform exception, exhausted memory) becomes
+// an INTERNAL error whose delivery is uncertain for the operations that change the clipboard.
+Outcome run_guarded(std::string_view operation, OperationFn run,
+                    std::span<const std::string> arguments, const Deadline& deadline);
+
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline);
 
