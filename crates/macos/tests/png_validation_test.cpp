@@ -299,6 +299,10 @@ TEST(ValidatePngTest, AcceptsOnlyCompletePngsAndNeverTouchesThePasteboard) {
       {"empty", {}, false},
       {"minimal", minimal_png(), true},
       {"byte after IEND", [] { Bytes b = minimal_png(); b.push_back(0); return b; }(), false},
+      {"8192 x 8192 declared", minimal_png({.width = 8192, .height = 8192}), true},
+      // Refused before any decode: an unbounded image is a decompression bomb.
+      {"8193 x 8192 declared", minimal_png({.width = 8193, .height = 8192}), false},
+      {"2^31-1 x 1 declared", minimal_png({.width = 0x7FFFFFFF, .height = 1}), false},
   };
   for (const auto& c : cases) {
     FakePasteboardPlatform fake;
@@ -315,6 +319,7 @@ TEST(ValidatePngTest, AcceptsOnlyCompletePngsAndNeverTouchesThePasteboard) {
       EXPECT_EQ(outcome.error().code, ErrorCode::INVALID_ARGS) << c.name;
       EXPECT_EQ(outcome.error().message, "Clipboard PNG failed platform validation") << c.name;
       EXPECT_EQ(outcome.error().delivery, DeliveryState::unknown) << c.name;
+      EXPECT_EQ(fake.count_calls("image_source_thumbnail"), 0) << c.name;
     }
   }
 }

@@ -2,11 +2,24 @@
 
 #include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_image_io.h"
+#include "input/clipboard/clipboard_rich.h"
 
 namespace morvane {
 
+namespace {
+
+// The request is untrusted and this operation has no deadline: without a bound on the declared
+// dimensions, 64 MiB of deflate data could make the platform decode for a minute, or allocate
+// a row of gigabytes. The clipboard accepts no image over the pixel budget anyway, so one over
+// it is refused before the decoder sees it.
+bool within_pixel_budget(ByteView png) {
+  return clipboard_rich::validate_png_header(png, true).has_value();
+}
+
+}  // namespace
+
 Outcome validate_png_on(platform::PasteboardPlatform& platform, ByteView png) {
-  if (!clipboard_image_io::is_complete_png(platform, png)) {
+  if (!within_pixel_budget(png) || !clipboard_image_io::is_complete_png(platform, png)) {
     return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
                                    "Clipboard PNG failed platform validation"));
   }

@@ -10,8 +10,8 @@
 
 namespace morvane {
 
-// {"kind":"none"} when the bytes are one complete PNG that the platform also decodes. Touches
-// neither the pasteboard nor an autorelease pool.
+// {"kind":"none"} when the bytes are one complete PNG within the pixel budget that the platform
+// also decodes. Touches neither the pasteboard nor an autorelease pool.
 Outcome validate_png_on(platform::PasteboardPlatform& platform, ByteView png);
 
 // The "validate:png" operation: the request payload through validate_png_on.
