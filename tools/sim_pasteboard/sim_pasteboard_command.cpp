@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/utf8.h"
@@ -92,10 +91,15 @@ int fail(const std::string& message) {
 
 template <typename Buffer>
 std::expected<Buffer, std::string> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) return std::unexpected("cannot open " + path);
-  Buffer bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::unexpected("cannot read " + path);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return std::unexpected("cannot read " + path);
+  Buffer bytes(static_cast<std::size_t>(size), 0);
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(bytes.data()), size)) {
+    return std::unexpected("cannot read " + path);
+  }
   return bytes;
 }
 
