@@ -5,16 +5,6 @@
 
 namespace morvane {
 
-namespace {
-
-AdapterError timeout_with(const Deadline& deadline, DeliveryState delivery) {
-  AdapterError error = deadline.timeout_error();
-  error.delivery = delivery;
-  return error;
-}
-
-}  // namespace
-
 nlohmann::json committed_verified_metadata() {
   return {{"delivery", "committed_verified"}, {"kind", "none"}};
 }
@@ -24,7 +14,9 @@ Outcome clear_on(platform::PasteboardPlatform& platform, const Deadline& deadlin
   if (!pool) return fail(std::move(pool.error()));
   auto pasteboard = general_pasteboard(platform);
   if (!pasteboard) return fail(std::move(pasteboard.error()));
-  if (deadline.is_expired()) return fail(timeout_with(deadline, DeliveryState::not_delivered));
+  if (deadline.is_expired()) {
+    return fail(deadline.timeout_error().with_delivery(DeliveryState::not_delivered));
+  }
 
   // The count clearContents returns is our ownership token; it proves the clear was ours
   // only if the pasteboard still shows it afterwards.
@@ -34,7 +26,7 @@ Outcome clear_on(platform::PasteboardPlatform& platform, const Deadline& deadlin
         "clear", "clipboard ownership could not be verified"));
   }
   if (deadline.is_expired()) {
-    return fail(timeout_with(deadline, DeliveryState::delivered_verified));
+    return fail(deadline.timeout_error().with_delivery(DeliveryState::delivered_verified));
   }
   return OperationOutput{committed_verified_metadata(), {}};
 }

@@ -162,10 +162,9 @@ Outcome run_guarded(std::string_view operation, OperationFn run,
   try {
     return run(arguments, deadline);
   } catch (...) {
-    const bool changes_clipboard = operation == "clear" || operation.starts_with("write:");
     return fail(AdapterError::make(ErrorCode::INTERNAL,
                                    "Clipboard helper operation was interrupted by a platform failure")
-                    .with_delivery(changes_clipboard ? DeliveryState::delivery_uncertain
+                    .with_delivery(changes_clipboard(operation) ? DeliveryState::delivery_uncertain
                                                      : DeliveryState::unknown));
   }
 }

@@ -42,9 +42,12 @@ RetrySafety retry_for_delivery(DeliveryState delivery) {
   }
 }
 
+bool changes_clipboard(std::string_view operation) {
+  return operation == "clear" || operation.starts_with("write:");
+}
+
 void adjust_delivery_for_operation(std::string_view operation, AdapterError& error) {
-  const bool changes_clipboard = operation == "clear" || operation.starts_with("write:");
-  if (changes_clipboard && error.delivery == DeliveryState::unknown) {
+  if (changes_clipboard(operation) && error.delivery == DeliveryState::unknown) {
     error.delivery = DeliveryState::not_delivered;
   }
 }

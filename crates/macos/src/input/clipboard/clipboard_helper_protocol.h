@@ -31,6 +31,9 @@ struct OperationOutput {
 
 using Outcome = Result<OperationOutput>;
 
+// "clear" and every "write:" operation: the ones that may change the clipboard.
+bool changes_clipboard(std::string_view operation);
+
 // Writing a clipboard-changing operation's error that says nothing about delivery reports it as
 // not delivered: it failed before the pasteboard could have been touched.
 void adjust_delivery_for_operation(std::string_view operation, AdapterError& error);

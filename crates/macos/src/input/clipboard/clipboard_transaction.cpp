@@ -58,10 +58,6 @@ Duration half_of(Duration d) {
   return half;
 }
 
-AdapterError timeout_with(const Deadline& deadline, DeliveryState delivery) {
-  return deadline.timeout_error().with_delivery(delivery);
-}
-
 bool owns(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
           std::int64_t token) {
   return platform.change_count(pasteboard) == token;
@@ -86,7 +82,7 @@ AdapterError cleanup_failed(std::string_view kind, const AdapterError& primary,
 Result<Deadline> reserve_cleanup_budget(const Deadline& overall) {
   const Duration remaining = overall.remaining();
   if (remaining <= Duration{0, kStartThresholdNs}) {
-    return fail(timeout_with(overall, DeliveryState::not_delivered));
+    return fail(overall.timeout_error().with_delivery(DeliveryState::not_delivered));
   }
   const Duration reserve = std::min(half_of(remaining), Duration{0, kMaxReserveNs});
   return Deadline::after_duration(saturating_difference(remaining, reserve));
@@ -111,7 +107,9 @@ AdapterError post_clear_failure(platform::PasteboardPlatform& platform,
 }
 
 Status ensure_verified_before_return(const Deadline& overall) {
-  if (overall.is_expired()) return fail(timeout_with(overall, DeliveryState::delivered_verified));
+  if (overall.is_expired()) {
+    return fail(overall.timeout_error().with_delivery(DeliveryState::delivered_verified));
+  }
   return {};
 }
 
@@ -121,7 +119,7 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
   auto operation = reserve_cleanup_budget(overall);
   if (!operation) return fail(std::move(operation.error()));
   if (operation->is_expired()) {
-    return fail(timeout_with(*operation, DeliveryState::not_delivered));
+    return fail(operation->timeout_error().with_delivery(DeliveryState::not_delivered));
   }
 
   const std::int64_t token = platform.clear_contents(pasteboard);
