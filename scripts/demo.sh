@@ -10,8 +10,8 @@ bin=build/bin
 export MORVANE_SIM_PASTEBOARD=$(mktemp -u /tmp/morvane-demo-pasteboard.XXXXXX)
 trap 'rm -f "$MORVANE_SIM_PASTEBOARD" "$MORVANE_SIM_PASTEBOARD.lock"' EXIT
 client="$bin/clipboard_client"
-png=../shared/testdata/pngsuite/basn6a08.png
-[ -f "$png" ] || png=$(ls ../shared/testdata/pngsuite/b*.png 2>/dev/null | head -n1)
+png=tests/data/pngsuite/basn6a08.png
+[ -f "$png" ] || png=$(ls tests/data/pngsuite/b*.png 2>/dev/null | head -n1)
 
 echo "== another application puts text on the pasteboard"
 "$bin/sim_pasteboard" write --text "planted by another app" >/dev/null

@@ -6,13 +6,14 @@
 #include <map>
 
 #include "sim_support.h"
+#include "support/test_data.h"
 
 namespace morvane::blackbox {
 namespace {
 
 using client::call;
 
-const std::filesystem::path kSuite = "../shared/testdata/pngsuite";
+const std::filesystem::path kSuite = testing::png_suite();
 
 std::vector<std::filesystem::path> suite_images(bool broken) {
   std::vector<std::filesystem::path> images;

@@ -7,13 +7,14 @@
 #include <thread>
 
 #include "sim_support.h"
+#include "support/test_data.h"
 
 namespace morvane::blackbox {
 namespace {
 
 using client::call;
 
-const char* kSuitePng = "../shared/testdata/pngsuite/basn2c08.png";
+const std::string kSuitePng = (testing::png_suite() / "basn2c08.png").string();
 
 std::string repeat(std::string_view piece, std::size_t times) {
   std::string out;

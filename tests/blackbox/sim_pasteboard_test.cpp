@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "sim_support.h"
+#include "support/test_data.h"
 
 extern char** environ;
 
@@ -56,7 +57,7 @@ TEST(SimPasteboardToolTest, BadArgumentsAreUsageErrors) {
 
 TEST(SimPasteboardToolTest, WritePlantsItemsInArgumentOrder) {
   SimPasteboard pb;
-  const auto png = std::filesystem::path("../shared/testdata/pngsuite/basn6a08.png");
+  const auto png = testing::png_suite() / "basn6a08.png";
   auto written = pb.tool({"write", "--file-url", "file:///tmp/a%20b", "--plain-item", "--text",
                           "caf\xc3\xa9", "--png", png.string(), "--file-url", "not even a URL"});
   EXPECT_EQ(written.status, 0) << written.error_output;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim_support.h"
+#include "support/test_data.h"
 
 namespace morvane::blackbox {
 namespace {
@@ -62,7 +63,7 @@ TEST(WriteBlackBoxTest, TextRoundTrips) {
 
 TEST(WriteBlackBoxTest, EveryValidSuiteImageRoundTrips) {
   int images = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("../shared/testdata/pngsuite")) {
+  for (const auto& entry : std::filesystem::directory_iterator(testing::png_suite())) {
     const std::string name = entry.path().filename().string();
     if (entry.path().extension() != ".png" || name.starts_with("x")) continue;
     const std::string png = file_bytes(entry.path());

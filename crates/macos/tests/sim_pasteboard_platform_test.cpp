@@ -11,6 +11,7 @@
 
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
+#include "support/test_data.h"
 
 namespace morvane::sim {
 namespace {
@@ -253,7 +254,7 @@ TEST_F(SimPasteboardPlatformTest, ObjectsLiveUntilTheirPoolDrainsOrTheirRelease)
 
 TEST_F(SimPasteboardPlatformTest, ImageSourceBorrowsAndDecodes) {
   const Bytes suite_image = [] {
-    std::ifstream in("../shared/testdata/pngsuite/basn2c08.png", std::ios::binary);
+    std::ifstream in(testing::png_suite() / "basn2c08.png", std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }();
   ASSERT_FALSE(suite_image.empty());

@@ -9,11 +9,12 @@
 #include <string_view>
 
 #include "input/clipboard/sim/png_image_source_sim.h"
+#include "support/test_data.h"
 
 namespace morvane::sim {
 namespace {
 
-const std::filesystem::path kSuite = "../shared/testdata/pngsuite";
+const std::filesystem::path kSuite = testing::png_suite();
 
 Bytes read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -61,7 +62,7 @@ Bytes grey_png(std::uint32_t width, std::uint32_t height, const std::vector<Byte
 }
 
 TEST(SimPngImageSourceTest, PngSuiteDecodesExactlyTheIntactImages) {
-  ASSERT_TRUE(std::filesystem::is_directory(kSuite)) << "run from the repository root";
+  ASSERT_TRUE(std::filesystem::is_directory(kSuite)) << kSuite;
   int intact = 0, damaged = 0;
   for (const auto& entry : std::filesystem::directory_iterator(kSuite)) {
     if (entry.path().extension() != ".png") continue;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "input/clipboard/clipboard_requests.h"
+#include "support/test_data.h"
 
 namespace morvane {
 namespace {
@@ -91,7 +92,7 @@ TEST(FileUrlRequestTest, StrictArrayOfStrings) {
 }
 
 TEST(FileUrlRequestTest, EveryRejectedSuiteCaseIsRefused) {
-  const std::filesystem::path suite = "../shared/testdata/jsontestsuite";
+  const std::filesystem::path suite = testing::json_suite();
   ASSERT_TRUE(std::filesystem::is_directory(suite));
   int refused = 0;
   for (const auto& entry : std::filesystem::directory_iterator(suite)) {
