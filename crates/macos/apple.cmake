@@ -26,11 +26,14 @@ else()
        ${CMAKE_CURRENT_SOURCE_DIR}/src/*_apple.cpp)
   file(GLOB_RECURSE MORVANE_APPLE_CHECK_HEADERS CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/src/*.h ${CMAKE_SOURCE_DIR}/crates/core/src/*.h)
+  # The standard flag comes from CMake: compilers spell C++23 differently (clang 16: -std=c++2b).
   set(MORVANE_APPLE_CHECK_COMMAND
-      ${CMAKE_CXX_COMPILER} -fsyntax-only -std=c++23 -Wall -Wextra -Wno-missing-field-initializers
+      ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION} -Wall -Wextra -Wno-missing-field-initializers
       -Werror -I${CMAKE_CURRENT_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/crates/core/src)
 
   set(MORVANE_APPLE_CHECK_STAMPS)
+  # Ninja creates an output's folder itself; Make does not.
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/apple_syntax_check)
   foreach(source ${MORVANE_APPLE_CPP_SOURCES})
     get_filename_component(name ${source} NAME_WE)
     set(stamp ${CMAKE_CURRENT_BINARY_DIR}/apple_syntax_check/${name}.checked)

@@ -2,8 +2,12 @@
 //   clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] OPERATION [ARG...]
 // Write and validate operations take their request from standard input.
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <mach-o/dyld.h>
+#endif
 
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -14,21 +18,63 @@
 
 namespace {
 
-std::string default_helper_path() {
+// This program's own path, or "" when the system will not say.
+std::string executable_path() {
+#if defined(__APPLE__)
+  std::uint32_t size = 0;
+  ::_NSGetExecutablePath(nullptr, &size);  // reports the size it needs
+  std::string path(size, '\0');
+  if (::_NSGetExecutablePath(path.data(), &size) != 0) return "";
+  path.resize(path.find('\0'));
+  return path;
+#else
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "morvane_macos_helper";
-  std::string path(self, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "morvane_macos_helper";
+  return n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+#endif
+}
+
+// The helper is looked for beside this program; failing that, on PATH.
+std::string default_helper_path() {
+  const std::string self = executable_path();
+  if (self.empty() || self.find('/') == std::string::npos) return "morvane_macos_helper";
+  return self.substr(0, self.rfind('/') + 1) + "morvane_macos_helper";
 }
 
 bool takes_request(const std::string& operation) {
   return operation.starts_with("write:") || operation.starts_with("validate:");
 }
 
+constexpr const char* kUsage =
+    "usage: clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] OPERATION [ARG...]\n"
+    "       clipboard_client --help\n";
+
+constexpr const char* kHelp =
+    "Launches the clipboard helper exactly as the host tool does (its six environment\n"
+    "variables, a fresh token, the operation as arguments) and prints its response: the\n"
+    "header line, then the payload.\n"
+    "\n"
+    "Operations:\n"
+    "  clear                          empty the clipboard\n"
+    "  read:auto                      file URLs, else an image, else text, else nothing\n"
+    "  read:text | read:image | read:file_urls\n"
+    "  write:text                     UTF-8 text from standard input\n"
+    "  write:image WIDTH HEIGHT SCALE PNG bytes from standard input\n"
+    "  write:file_urls                a JSON array of absolute paths from standard input\n"
+    "  validate:png                   check PNG bytes from standard input; the clipboard is left alone\n"
+    "\n"
+    "Options:\n"
+    "  --helper PATH        the helper to launch (default: morvane_macos_helper beside this\n"
+    "                       program, else the one on PATH)\n"
+    "  --deadline MS        the deadline passed to the helper (default 10000)\n"
+    "  --payload-out FILE   write the payload to FILE instead of standard output\n"
+    "  --help               show this text\n"
+    "\n"
+    "Exit status: the helper's own (0 success, 1 failure response, 2 broken launch, 3 response\n"
+    "not delivered); 2 also for a usage error here; 125 when the helper could not be launched.\n";
+
 int usage() {
-  std::cerr << "usage: clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] "
-               "OPERATION [ARG...]\n";
+  std::cerr << kUsage;
   return 2;
 }
 
@@ -41,6 +87,10 @@ int main(int argc, char** argv) {
   int i = 1;
   for (; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    }
     if (arg == "--helper" && i + 1 < argc) launch.program = argv[++i];
     else if (arg == "--deadline" && i + 1 < argc) launch.deadline_ms = argv[++i];
     else if (arg == "--payload-out" && i + 1 < argc) payload_out = argv[++i];

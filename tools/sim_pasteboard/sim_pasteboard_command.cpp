@@ -9,6 +9,7 @@
 namespace morvane::sim_tool {
 
 const char* const kUsage =
+    "Plays another application on the simulated general pasteboard.\n"
     "usage:\n"
     "  sim_pasteboard write [--text TEXT | --text-file PATH] [--png PATH] [--file-url URL]...\n"
     "                       [--plain-item]...\n"
@@ -19,8 +20,11 @@ const char* const kUsage =
     "      exit status 1 with no output when the pasteboard holds no such content\n"
     "  sim_pasteboard set access-behavior 0|1|2|3\n"
     "  sim_pasteboard set refuse-writes on|off   the helper's writes are refused while on\n"
+    "  sim_pasteboard --help                     this text\n"
     "The store is $MORVANE_SIM_PASTEBOARD, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard, else\n"
-    "/tmp/morvane-sim-pasteboard-<uid>. Exit status 3: the store or an input file failed.\n";
+    "/tmp/morvane-sim-pasteboard-<uid>.\n"
+    "Exit status: 0 done; 1 nothing of that kind to read; 2 usage error; 3 the store or an\n"
+    "input file failed.\n";
 
 namespace {
 
@@ -216,6 +220,7 @@ int run_update(sim::PasteboardStore& store, const sim::PasteboardStore::Change& 
 
 std::expected<Command, std::string> parse_command(const Arguments& args) {
   if (args.empty()) return bad("no command");
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") return Help{};
   if (args[0] == "write") return parse_write(args);
   if (args[0] == "clear") {
     if (args.size() != 1) return bad("clear takes no arguments");
@@ -227,6 +232,10 @@ std::expected<Command, std::string> parse_command(const Arguments& args) {
 }
 
 int run_command(const Command& command, const std::string& store_path) {
+  if (std::holds_alternative<Help>(command)) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
   sim::PasteboardStore store(store_path);
   if (const auto* write = std::get_if<Write>(&command)) return run_write(*write, store);
   if (std::holds_alternative<Clear>(command)) {

@@ -34,8 +34,9 @@ struct SetAccessBehavior {
 struct SetRefuseWrites {
   bool on;
 };
+struct Help {};  // --help: the usage on standard output, status 0
 
-using Command = std::variant<Write, Clear, Read, SetAccessBehavior, SetRefuseWrites>;
+using Command = std::variant<Write, Clear, Read, SetAccessBehavior, SetRefuseWrites, Help>;
 
 // A bad command line gives the reason, for the usage message.
 std::expected<Command, std::string> parse_command(const std::vector<std::string>& arguments);
