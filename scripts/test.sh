@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs dependencies, builds, and runs every test: the normal build, the sanitizer build,
-# and the bounded fuzzing runs.
+# Installs dependencies, builds, and runs every test: the normal build (g++ and libstdc++), the
+# sanitizer build (clang and libc++, the compiler family of the macOS build, with warnings as
+# errors), and the bounded fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --test
 
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2 --timeout 600
@@ -11,10 +12,9 @@ ctest --test-dir build --output-on-failure -j2 --timeout 600
 # Sanitizers: any report aborts the process, so the test that caused it fails.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-scripts/build.sh build-asan -DMORVANE_SANITIZE=ON -DMORVANE_BUILD_BENCH=OFF
+CC=clang-16 CXX=clang++-16 scripts/build.sh build-asan -DMORVANE_SANITIZE=ON -DMORVANE_LIBCXX=ON \
+  -DMORVANE_WERROR=ON -DMORVANE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
 
-if [ -x scripts/fuzz.sh ]; then
-  # 30 s a target keeps the whole run near a quarter of an hour on two cores.
-  FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/fuzz.sh
-fi
+# 30 s a target keeps the whole run near a quarter of an hour on two cores.
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/fuzz.sh

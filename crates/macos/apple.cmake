@@ -30,6 +30,9 @@ else()
   set(MORVANE_APPLE_CHECK_COMMAND
       ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION} -Wall -Wextra -Wno-missing-field-initializers
       -Werror -I${CMAKE_CURRENT_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/crates/core/src)
+  if(MORVANE_LIBCXX)
+    list(APPEND MORVANE_APPLE_CHECK_COMMAND -stdlib=libc++)
+  endif()
 
   set(MORVANE_APPLE_CHECK_STAMPS)
   # Ninja creates an output's folder itself; Make does not.

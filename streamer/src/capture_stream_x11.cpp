@@ -25,8 +25,13 @@ X11CaptureStream::X11CaptureStream(XConnection connection,
       scaler_(configuration.size) {}
 
 X11CaptureStream::~X11CaptureStream() {
-  worker_.request_stop();
+  {
+    std::lock_guard lock(sleep_mutex_);
+    stopping_ = true;
+  }
   sleep_.notify_all();
+  // Joined here, before any member the worker uses goes away.
+  if (worker_.joinable()) worker_.join();
 }
 
 std::expected<void, std::string> X11CaptureStream::add_output(StreamOutput& output) {
@@ -41,14 +46,14 @@ std::expected<void, std::string> X11CaptureStream::start() {
   auto grabber = ScreenGrabber::create(connection_);
   if (!grabber) return std::unexpected(grabber.error());
   grabber_.emplace(std::move(*grabber));
-  worker_ = std::jthread([this](std::stop_token stop) { run(std::move(stop)); });
+  worker_ = std::thread([this] { run(); });
   return {};
 }
 
-void X11CaptureStream::run(std::stop_token stop) {
+void X11CaptureStream::run() {
   auto next = std::chrono::steady_clock::now();
   bool first = true;
-  while (wait_for_next_tick(stop, next)) {
+  while (wait_for_next_tick(next)) {
     if (!deliver_sample(first)) {
       delegate_.on_stop(connection_.error_description());
       return;
@@ -57,12 +62,9 @@ void X11CaptureStream::run(std::stop_token stop) {
   }
 }
 
-bool X11CaptureStream::wait_for_next_tick(std::stop_token& stop,
-                                          std::chrono::steady_clock::time_point& next) {
+bool X11CaptureStream::wait_for_next_tick(std::chrono::steady_clock::time_point& next) {
   std::unique_lock lock(sleep_mutex_);
-  if (sleep_.wait_until(lock, stop, next, [] { return false; }) || stop.stop_requested()) {
-    return false;
-  }
+  if (sleep_.wait_until(lock, next, [this] { return stopping_; })) return false;
   // A late frame moves the schedule instead of bursting to catch up.
   next = std::max(next + interval_, std::chrono::steady_clock::now());
   return true;

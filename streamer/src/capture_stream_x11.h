@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stop_token>
 #include <thread>
 
 #include "capture_interfaces.h"
@@ -29,8 +28,9 @@ class X11CaptureStream final : public CaptureStream {
   std::expected<void, std::string> start() override;
 
  private:
-  void run(std::stop_token stop);
-  bool wait_for_next_tick(std::stop_token& stop, std::chrono::steady_clock::time_point& next);
+  void run();
+  // Sleeps until `next` and moves it on by one interval; false once the stream is stopping.
+  bool wait_for_next_tick(std::chrono::steady_clock::time_point& next);
   // One sample: a fresh grab when the screen changed, else the last image marked idle.
   // False when the connection broke.
   bool deliver_sample(bool first);
@@ -43,10 +43,12 @@ class X11CaptureStream final : public CaptureStream {
   std::optional<ScreenGrabber> grabber_;
   FrameScaler scaler_;
   std::optional<BgraImage> last_image_;
+  // A plain thread and flag rather than std::jthread: libc++, the macOS build's library, has
+  // no std::stop_token yet.
   std::mutex sleep_mutex_;
-  std::condition_variable_any sleep_;
-  // Last, so that the worker stops before anything it uses goes away.
-  std::jthread worker_;
+  std::condition_variable sleep_;
+  bool stopping_ = false;  // guarded by sleep_mutex_
+  std::thread worker_;
 };
 
 }  // namespace morvane::streamer

@@ -61,16 +61,23 @@ void fill(const std::string& display, std::uint8_t r, std::uint8_t g, std::uint8
 class Flicker {
  public:
   explicit Flicker(const std::string& display)
-      : thread_([display](std::stop_token stop) {
+      : thread_([this, display] {
           auto painter = ScreenPainter::connect(display);
-          for (std::uint8_t shade = 0; painter && !stop.stop_requested(); shade += 7) {
+          for (std::uint8_t shade = 0; painter && !stop_; shade += 7) {
             painter->fill(shade, 255 - shade, 128);
             std::this_thread::sleep_for(5ms);
           }
         }) {}
+  ~Flicker() {
+    stop_ = true;
+    thread_.join();
+  }
+  Flicker(const Flicker&) = delete;
+  Flicker& operator=(const Flicker&) = delete;
 
  private:
-  std::jthread thread_;
+  std::atomic<bool> stop_ = false;  // before the thread, which reads it
+  std::thread thread_;
 };
 
 TEST(StreamerOnX11, WideScreenIsScaledToTheWidthLimit) {

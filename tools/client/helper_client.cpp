@@ -140,6 +140,10 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   auto err = make_pipe();
   if (!in || !out || !err) return std::unexpected(std::string("cannot create pipes"));
 
+  // Closed before the launch, not after: a helper that starts quickly could otherwise write its
+  // whole response into the pipe before the reader goes.
+  if (launch.close_response_early) out->read.reset();
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (launch.request) {
@@ -167,7 +171,6 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   out->write.reset();
   err->write.reset();
   if (!launch.request) in->write.reset();
-  if (launch.close_response_early) out->read.reset();
 
   // A helper that stops reading its request would raise SIGPIPE here; the client must survive.
   struct sigaction ignore {}, previous {};

@@ -212,7 +212,9 @@ TEST(ClipboardRuntimeTest, OnlyAlwaysDenyBlocksReads) {
     fake.access = c.behavior;
     auto result = ensure_read_access(fake, fake.general_pasteboard());
     EXPECT_EQ(result.has_value(), c.granted) << c.behavior;
-    if (!c.responds) EXPECT_EQ(fake.count_calls("access_behavior"), 0);
+    if (!c.responds) {
+      EXPECT_EQ(fake.count_calls("access_behavior"), 0);
+    }
     if (!result) {
       EXPECT_EQ(result.error().code, ErrorCode::PERM_DENIED);
       EXPECT_EQ(result.error().message, "System clipboard read access is denied");

@@ -20,7 +20,6 @@ using platform::PasteboardPlatform;
 using platform::Pasteboard;
 
 constexpr std::string_view kTextKind = "text";
-constexpr std::string_view kImageKind = "image";
 constexpr std::string_view kFileUrlsKind = "file URLs";
 
 AdapterError invalid(std::string message) {
