@@ -33,9 +33,14 @@ void FrameOutput::write_record(std::span<const std::uint8_t> jpeg) {
                                            static_cast<std::uint32_t>(size_.height));
   std::lock_guard guard(lock_);
   if (output_closed_) return;
+  const std::optional<std::uint64_t> record_start = out_.file_position();
   auto written = out_.write_all(header);
   if (written) written = out_.write_all(jpeg);
-  if (!written) output_failed(written.error());
+  if (written) return;
+  // A file keeps what a pipe would have consumed: cut the partial record off, so the file
+  // ends with a whole record. If that fails too, the failed write is still the news.
+  if (record_start) (void)out_.truncate_to(*record_start);
+  output_failed(written.error());
 }
 
 void FrameOutput::check_reader() {
