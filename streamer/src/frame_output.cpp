@@ -11,9 +11,10 @@ FrameOutput::FrameOutput(CaptureSize size, double quality, std::unique_ptr<JpegE
     : size_(size), quality_(quality), encoder_(std::move(encoder)), out_(out), end_(end) {}
 
 void FrameOutput::on_sample(const Sample& sample) {
-  if (sample.type != OutputType::screen || !sample.valid || !sample.image) return;
-  if (!frame_status_keeps_frame(sample.status)) {
-    // A still screen writes nothing, so this is where a departed reader gets noticed.
+  if (sample.type != OutputType::screen || !sample.valid) return;
+  if (!sample.image || !frame_status_keeps_frame(sample.status)) {
+    // A still screen writes nothing, so this is where a departed reader gets noticed. Its
+    // idle samples may come with the last image or, as on macOS, with none.
     check_reader();
     return;
   }

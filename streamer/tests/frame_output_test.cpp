@@ -159,15 +159,24 @@ TEST(FrameOutput, FailedWriteToAFileLeavesOnlyWholeRecords) {
 }
 
 TEST(FrameOutput, StillScreenNoticesDepartedReader) {
-  Harness h;
-  h.output->on_sample(screen_sample(std::int64_t{1}));
-  EXPECT_EQ(h.sink.reader_checks, 1);
-  EXPECT_TRUE(h.end.lines.empty());
+  struct Case {
+    const char* name;
+    bool with_image;
+  };
+  // An idle sample may repeat the last image or carry none at all.
+  for (const Case& c : {Case{"idle with an image", true}, Case{"idle without an image", false}}) {
+    Harness h;
+    Sample idle = screen_sample(std::int64_t{1});
+    if (!c.with_image) idle.image.reset();
+    h.output->on_sample(idle);
+    EXPECT_EQ(h.sink.reader_checks, 1) << c.name;
+    EXPECT_TRUE(h.end.lines.empty()) << c.name;
 
-  h.sink.reader_gone = true;
-  h.output->on_sample(screen_sample(std::int64_t{1}));
-  EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"});
-  EXPECT_EQ(h.sink.writes, 0);
+    h.sink.reader_gone = true;
+    h.output->on_sample(idle);
+    EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"}) << c.name;
+    EXPECT_EQ(h.sink.writes, 0) << c.name;
+  }
 }
 
 }  // namespace
