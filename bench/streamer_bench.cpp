@@ -17,7 +17,7 @@
 #include "frame_output.h"
 #include "frame_scaler_linux.h"
 #include "jpeg_encoder_linux.h"
-#include "posix_output_linux.h"
+#include "posix_output.h"
 #include "record_header.h"
 #include "screen_grabber_x11.h"
 #include "x11_test_support.h"

@@ -11,6 +11,25 @@ streamer="$build/bin/frame_streamer"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# A standard output closed at launch ends the streamer at once, before any capture.
+"$streamer" >&- 2>"$work/closed-err" &
+pid=$!
+for _ in $(seq 1 50); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$pid" 2>/dev/null; then
+  kill "$pid"
+  echo "FAIL: still running with standard output closed" >&2
+  exit 1
+fi
+status=0
+wait "$pid" || status=$?
+if [ "$status" -ne 1 ] || [ "$(cat "$work/closed-err")" != "frame output failed: Bad file descriptor" ]; then
+  echo "FAIL: closed standard output gave status $status and: $(cat "$work/closed-err")" >&2
+  exit 1
+fi
+
 "$streamer" --width 320 --fps 5 >"$work/out" 2>"$work/err" &
 pid=$!
 for _ in $(seq 1 100); do

@@ -17,12 +17,15 @@
 
 namespace morvane::streamer {
 
-// Borrowed 32-bit pixels, bytes in the order blue, green, red, alpha.
+// A borrowed frame of 32-bit pixels, bytes in the order blue, green, red, alpha.
 struct BgraImage {
   const std::uint8_t* pixels = nullptr;
   std::int64_t width = 0;
   std::int64_t height = 0;
   std::size_t bytes_per_row = 0;
+  // The platform's own buffer holding the frame, for an encoder that reads it directly (on
+  // macOS the sample's CVPixelBuffer, with `pixels` unset); null where only pixels are given.
+  const void* native = nullptr;
 };
 
 enum class OutputType : std::int64_t { screen = 0, audio = 1, microphone = 2 };
@@ -50,6 +53,11 @@ class ByteSink {
   virtual std::expected<void, std::string> write_all(std::span<const std::uint8_t> bytes) = 0;
   // Reports a reader that has gone away, without writing anything.
   virtual std::expected<void, std::string> check_reader() = 0;
+  // Where the next byte lands when the output is a regular file; nothing for a pipe, a
+  // terminal or a device, which cannot take back what they were given.
+  virtual std::optional<std::uint64_t> file_position() = 0;
+  // Cuts a regular file back to `position` and goes on writing from there.
+  virtual std::expected<void, std::string> truncate_to(std::uint64_t position) = 0;
 };
 
 class ProcessEnd {

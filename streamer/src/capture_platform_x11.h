@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "capture_interfaces.h"
-#include "posix_output_linux.h"
+#include "posix_output.h"
 #include "x11_connection_x11.h"
 
 namespace morvane::streamer {

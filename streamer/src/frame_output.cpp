@@ -11,9 +11,10 @@ FrameOutput::FrameOutput(CaptureSize size, double quality, std::unique_ptr<JpegE
     : size_(size), quality_(quality), encoder_(std::move(encoder)), out_(out), end_(end) {}
 
 void FrameOutput::on_sample(const Sample& sample) {
-  if (sample.type != OutputType::screen || !sample.valid || !sample.image) return;
-  if (!frame_status_keeps_frame(sample.status)) {
-    // A still screen writes nothing, so this is where a departed reader gets noticed.
+  if (sample.type != OutputType::screen || !sample.valid) return;
+  if (!sample.image || !frame_status_keeps_frame(sample.status)) {
+    // A still screen writes nothing, so this is where a departed reader gets noticed. Its
+    // idle samples may come with the last image or, as on macOS, with none.
     check_reader();
     return;
   }
@@ -33,9 +34,14 @@ void FrameOutput::write_record(std::span<const std::uint8_t> jpeg) {
                                            static_cast<std::uint32_t>(size_.height));
   std::lock_guard guard(lock_);
   if (output_closed_) return;
+  const std::optional<std::uint64_t> record_start = out_.file_position();
   auto written = out_.write_all(header);
   if (written) written = out_.write_all(jpeg);
-  if (!written) output_failed(written.error());
+  if (written) return;
+  // A file keeps what a pipe would have consumed: cut the partial record off, so the file
+  // ends with a whole record. If that fails too, the failed write is still the news.
+  if (record_start) (void)out_.truncate_to(*record_start);
+  output_failed(written.error());
 }
 
 void FrameOutput::check_reader() {

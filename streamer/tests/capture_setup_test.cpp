@@ -1,5 +1,7 @@
 #include "capture_setup.h"
 
+#include "streamer_process.h"
+
 #include <gtest/gtest.h>
 
 #include "streamer_fakes.h"
@@ -104,6 +106,20 @@ TEST(CaptureSetUp, ConfiguresTheFirstDisplaysStream) {
   EXPECT_TRUE(platform.log.started);
   EXPECT_EQ(platform.log.delegate, running->output.get());
   EXPECT_EQ(platform.log.output, running->output.get());
+}
+
+TEST(CaptureSetUp, SetUpTaskKeepsTheCaptureOrEndsWithItsLine) {
+  for (bool refused : {false, true}) {
+    FakePlatform platform;
+    if (refused) platform.start_error = "not started";
+    std::optional<RunningCapture> running;
+    run_capture_set_up(platform, StreamerOptions{}, running);
+    EXPECT_EQ(running.has_value(), !refused);
+    const std::vector<std::string> lines =
+        refused ? std::vector<std::string>{"screen capture failed: not started"}
+                : std::vector<std::string>{};
+    EXPECT_EQ(platform.end.lines, lines);
+  }
 }
 
 TEST(CaptureSetUp, FrameRateBeyondATimescaleIsCapped) {

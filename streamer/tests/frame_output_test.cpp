@@ -124,16 +124,59 @@ TEST(FrameOutput, FailedWriteEndsTheProcessAndNothingMoreIsWritten) {
   }
 }
 
-TEST(FrameOutput, StillScreenNoticesDepartedReader) {
-  Harness h;
-  h.output->on_sample(screen_sample(std::int64_t{1}));
-  EXPECT_EQ(h.sink.reader_checks, 1);
-  EXPECT_TRUE(h.end.lines.empty());
+// A record here is 12 + 5 bytes. The file is what stays once the streamer has ended.
+TEST(FrameOutput, FailedWriteToAFileLeavesOnlyWholeRecords) {
+  struct Case {
+    const char* name;
+    bool regular_file;
+    std::size_t earlier_bytes;  // in the file before the streamer started
+    int failing_write;          // odd: a header, even: JPEG data
+    std::size_t partial_bytes;  // that the failing write still put out
+    std::size_t file_size;
+  };
+  const Case cases[] = {
+      {"cut in the first header", true, 0, 1, 5, 0},
+      {"cut in the first JPEG", true, 0, 2, 3, 0},
+      {"nothing of the third header", true, 0, 5, 0, 2 * 17},
+      {"cut in the third header", true, 0, 5, 11, 2 * 17},
+      {"cut in the third JPEG", true, 0, 6, 4, 2 * 17},
+      {"earlier content is kept", true, 100, 4, 1, 100 + 17},
+      {"a pipe cannot take back", false, 0, 4, 2, 17 + 12 + 2},
+  };
+  for (const auto& c : cases) {
+    Harness h;
+    h.sink.regular_file = c.regular_file;
+    h.sink.start_with(std::vector<std::uint8_t>(c.earlier_bytes, 0x11));
+    h.sink.fail_from_write = c.failing_write;
+    h.sink.partial_bytes = c.partial_bytes;
+    h.sink.failure = "No space left on device";
+    for (int frame = 0; frame < 4; ++frame) h.output->on_sample(screen_sample(std::int64_t{0}));
+    EXPECT_EQ(h.sink.bytes().size(), c.file_size) << c.name;
+    EXPECT_EQ(h.sink.truncations, c.regular_file ? 1 : 0) << c.name;
+    EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: No space left on device"})
+        << c.name;
+  }
+}
 
-  h.sink.reader_gone = true;
-  h.output->on_sample(screen_sample(std::int64_t{1}));
-  EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"});
-  EXPECT_EQ(h.sink.writes, 0);
+TEST(FrameOutput, StillScreenNoticesDepartedReader) {
+  struct Case {
+    const char* name;
+    bool with_image;
+  };
+  // An idle sample may repeat the last image or carry none at all.
+  for (const Case& c : {Case{"idle with an image", true}, Case{"idle without an image", false}}) {
+    Harness h;
+    Sample idle = screen_sample(std::int64_t{1});
+    if (!c.with_image) idle.image.reset();
+    h.output->on_sample(idle);
+    EXPECT_EQ(h.sink.reader_checks, 1) << c.name;
+    EXPECT_TRUE(h.end.lines.empty()) << c.name;
+
+    h.sink.reader_gone = true;
+    h.output->on_sample(idle);
+    EXPECT_EQ(h.end.lines, std::vector<std::string>{"frame output failed: Broken pipe"}) << c.name;
+    EXPECT_EQ(h.sink.writes, 0) << c.name;
+  }
 }
 
 }  // namespace

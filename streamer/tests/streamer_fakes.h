@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,11 +27,18 @@ class FakeEncoder final : public JpegEncoder {
   std::vector<std::uint8_t> jpeg_;
 };
 
+// Standard output as a pipe, or as a regular file when `regular_file` is set: then its
+// contents are bytes() and the position is their end.
 class FakeSink final : public ByteSink {
  public:
   std::expected<void, std::string> write_all(std::span<const std::uint8_t> bytes) override {
     ++writes;
-    if (fail_from_write != 0 && writes >= fail_from_write) return std::unexpected(std::string("Broken pipe"));
+    if (fail_from_write != 0 && writes >= fail_from_write) {
+      // A write that fails part-way has still put its first bytes out.
+      bytes_.insert(bytes_.end(), bytes.begin(),
+                    bytes.begin() + std::min(partial_bytes, bytes.size()));
+      return std::unexpected(failure);
+    }
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
     return {};
   }
@@ -38,12 +47,27 @@ class FakeSink final : public ByteSink {
     if (reader_gone) return std::unexpected(std::string("Broken pipe"));
     return {};
   }
+  std::optional<std::uint64_t> file_position() override {
+    if (!regular_file) return std::nullopt;
+    return bytes_.size();
+  }
+  std::expected<void, std::string> truncate_to(std::uint64_t position) override {
+    ++truncations;
+    bytes_.resize(static_cast<std::size_t>(position));
+    return {};
+  }
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+  // What the file held before the streamer started.
+  void start_with(std::vector<std::uint8_t> existing) { bytes_ = std::move(existing); }
 
   int writes = 0;
-  int fail_from_write = 0;  // 1-based; 0 never fails
+  int fail_from_write = 0;        // 1-based; 0 never fails
+  std::size_t partial_bytes = 0;  // of the first failing write
+  std::string failure = "Broken pipe";
   int reader_checks = 0;
   bool reader_gone = false;
+  bool regular_file = false;
+  int truncations = 0;
 
  private:
   std::vector<std::uint8_t> bytes_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -56,29 +57,6 @@ void fill(const std::string& display, std::uint8_t r, std::uint8_t g, std::uint8
   ASSERT_TRUE(painter.has_value()) << painter.error();
   painter->fill(r, g, b);
 }
-
-// Keeps changing the screen until destroyed.
-class Flicker {
- public:
-  explicit Flicker(const std::string& display)
-      : thread_([this, display] {
-          auto painter = ScreenPainter::connect(display);
-          for (std::uint8_t shade = 0; painter && !stop_; shade += 7) {
-            painter->fill(shade, 255 - shade, 128);
-            std::this_thread::sleep_for(5ms);
-          }
-        }) {}
-  ~Flicker() {
-    stop_ = true;
-    thread_.join();
-  }
-  Flicker(const Flicker&) = delete;
-  Flicker& operator=(const Flicker&) = delete;
-
- private:
-  std::atomic<bool> stop_ = false;  // before the thread, which reads it
-  std::thread thread_;
-};
 
 TEST(StreamerOnX11, WideScreenIsScaledToTheWidthLimit) {
   struct Case {

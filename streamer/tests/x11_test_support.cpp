@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <turbojpeg.h>
 #include <unistd.h>
@@ -98,24 +99,61 @@ std::optional<int> reap(pid_t pid, milliseconds wait) {
 }  // namespace
 
 std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::vector<std::string>& argv,
-                                                             const std::string& display) {
+                                                             const std::string& display,
+                                                             const ChildSetup& setup) {
   Pipe out = make_pipe();
   Pipe err = make_pipe();
-  FileActions files;
-  posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&files.actions, out.write, 1);
-  posix_spawn_file_actions_adddup2(&files.actions, err.write, 2);
+  // Closed by a successful exec; otherwise it carries the exec's error number.
+  Pipe exec_failure = make_pipe();
+  const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  int output = out.write;
+  if (!setup.output_file.empty()) {
+    output = ::open(setup.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  }
   std::vector<std::string> args = argv;
   std::vector<std::string> env = environment_with_display(display);
+  std::vector<char*> arg_pointers = pointers(args);
+  std::vector<char*> env_pointers = pointers(env);
+
+  std::string failure;
   pid_t pid = -1;
-  const int failed = posix_spawn(&pid, args[0].c_str(), &files.actions, nullptr,
-                                 pointers(args).data(), pointers(env).data());
+  if (input < 0 || output < 0 || out.read < 0 || err.read < 0 || exec_failure.read < 0) {
+    failure = std::string("cannot prepare the child's descriptors: ") + std::strerror(errno);
+  } else {
+    pid = fork();
+    if (pid == 0) {
+      // Only async-signal-safe calls between fork and exec: the test process has threads.
+      ::dup2(input, 0);
+      ::dup2(output, 1);
+      ::dup2(err.write, 2);
+      for (int fd : setup.closed) ::close(fd);
+      if (setup.file_size_limit) {
+        const rlimit limit{*setup.file_size_limit, *setup.file_size_limit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
+      ::execve(arg_pointers[0], arg_pointers.data(), env_pointers.data());
+      const int error = errno;
+      (void)!::write(exec_failure.write, &error, sizeof error);
+      _exit(127);
+    }
+    if (pid < 0) failure = std::string("cannot fork: ") + std::strerror(errno);
+  }
+  int input_fd = input;
+  close_fd(input_fd);
+  if (output != out.write) close_fd(output);
   close_fd(out.write);
   close_fd(err.write);
-  if (failed != 0) {
+  close_fd(exec_failure.write);
+  int exec_error = 0;
+  if (pid > 0 && ::read(exec_failure.read, &exec_error, sizeof exec_error) == sizeof exec_error) {
+    reap(pid, milliseconds(5000));
+    failure = "cannot start " + args[0] + ": " + std::strerror(exec_error);
+  }
+  close_fd(exec_failure.read);
+  if (!failure.empty()) {
     close_fd(out.read);
     close_fd(err.read);
-    return std::unexpected("cannot start " + args[0] + ": " + std::strerror(failed));
+    return std::unexpected(failure);
   }
   return ChildProcess(pid, out.read, err.read);
 }
@@ -257,6 +295,20 @@ void ScreenPainter::show(const std::vector<std::uint8_t>& pixels, int first_row,
   }
   xcb_free_gc(c, gc);
   std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+Flicker::Flicker(const std::string& display)
+    : thread_([this, display] {
+        auto painter = ScreenPainter::connect(display);
+        for (std::uint8_t shade = 0; painter && !stop_; shade += 7) {
+          painter->fill(shade, 255 - shade, 128);
+          std::this_thread::sleep_for(milliseconds(5));
+        }
+      }) {}
+
+Flicker::~Flicker() {
+  stop_ = true;
+  thread_.join();
 }
 
 std::vector<std::uint8_t> desktop_picture(int width, int height, unsigned seed) {

@@ -5,11 +5,13 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <expected>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "x11_connection_x11.h"
@@ -19,13 +21,24 @@ namespace morvane::streamer::testing {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// A child process with its standard output and error on pipes; killed and reaped when the
-// owner goes.
+// How a child starts, beyond its arguments and DISPLAY.
+struct ChildSetup {
+  // Standard descriptors (0 to 2) that the child starts without.
+  std::vector<int> closed;
+  // A file for standard output, created or emptied, instead of the pipe read_exact reads.
+  std::string output_file;
+  // The largest file the child may write (RLIMIT_FSIZE), in bytes.
+  std::optional<std::uint64_t> file_size_limit;
+};
+
+// A child process with its standard input on /dev/null and its standard output and error on
+// pipes; killed and reaped when the owner goes.
 class ChildProcess {
  public:
   // `display` empty means no DISPLAY in the child's environment.
   static std::expected<ChildProcess, std::string> spawn(const std::vector<std::string>& argv,
-                                                        const std::string& display);
+                                                        const std::string& display,
+                                                        const ChildSetup& setup = {});
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&&) = delete;
   ~ChildProcess();
@@ -77,6 +90,19 @@ class ScreenPainter {
  private:
   explicit ScreenPainter(XConnection connection) : connection_(std::move(connection)) {}
   XConnection connection_;
+};
+
+// Keeps changing the whole screen's colour until destroyed.
+class Flicker {
+ public:
+  explicit Flicker(const std::string& display);
+  Flicker(const Flicker&) = delete;
+  Flicker& operator=(const Flicker&) = delete;
+  ~Flicker();
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
 };
 
 // A deterministic desktop-like picture: gradients, flat panels and rows of text-like marks,
