@@ -38,6 +38,9 @@ TEST(ToolHelpTest, HelpIsUsageAndSuccessAndMistakesStayErrors) {
       {"clipboard_client", {"-h"}, 0, {"usage: clipboard_client"}, ""},
       {"clipboard_client", {}, 2, {}, "usage: clipboard_client"},
       {"clipboard_client", {"--deadline"}, 2, {}, "usage: clipboard_client"},
+      {"clipboard_client", {"--bogus", "x", "read:text"}, 2, {}, "usage: clipboard_client"},
+      // After "--" even "--help" is an operation, which the helper refuses.
+      {"clipboard_client", {"--", "--help"}, 1, {"\"error_code\":\"INVALID_ARGS\"", "\"operation\":\"--help\""}, ""},
   };
 #ifndef __APPLE__
   cases.push_back({"sim_pasteboard", {"--help"}, 0, {"usage:", "sim_pasteboard write", "Exit status"}, ""});

@@ -46,7 +46,7 @@ bool takes_request(const std::string& operation) {
 }
 
 constexpr const char* kUsage =
-    "usage: clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] OPERATION [ARG...]\n"
+    "usage: clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] [--] OPERATION [ARG...]\n"
     "       clipboard_client --help\n";
 
 constexpr const char* kHelp =
@@ -69,6 +69,7 @@ constexpr const char* kHelp =
     "  --deadline MS        the deadline passed to the helper (default 10000)\n"
     "  --payload-out FILE   write the payload to FILE instead of standard output\n"
     "  --help               show this text\n"
+    "  --                   ends the options (for an operation that begins with '-')\n"
     "\n"
     "Exit status: the helper's own (0 success, 1 failure response, 2 broken launch, 3 response\n"
     "not delivered); 2 also for a usage error here; 125 when the helper could not be launched.\n";
@@ -91,10 +92,18 @@ int main(int argc, char** argv) {
       std::cout << kUsage << "\n" << kHelp;
       return 0;
     }
-    if (arg == "--helper" && i + 1 < argc) launch.program = argv[++i];
-    else if (arg == "--deadline" && i + 1 < argc) launch.deadline_ms = argv[++i];
-    else if (arg == "--payload-out" && i + 1 < argc) payload_out = argv[++i];
-    else break;
+    if (arg == "--") {
+      ++i;
+      break;
+    }
+    if (!arg.starts_with("-")) break;
+    // Every option takes a value; a missing one is a usage error, not an operation named
+    // "--deadline".
+    if (i + 1 >= argc) return usage();
+    if (arg == "--helper") launch.program = argv[++i];
+    else if (arg == "--deadline") launch.deadline_ms = argv[++i];
+    else if (arg == "--payload-out") payload_out = argv[++i];
+    else return usage();
   }
   if (i >= argc) return usage();
   launch.arguments.assign(argv + i, argv + argc);
