@@ -26,31 +26,9 @@ else()
        ${CMAKE_CURRENT_SOURCE_DIR}/src/*_apple.cpp)
   file(GLOB_RECURSE MORVANE_APPLE_CHECK_HEADERS CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/src/*.h ${CMAKE_SOURCE_DIR}/crates/core/src/*.h)
-  # The standard flag comes from CMake: compilers spell C++23 differently (clang 16: -std=c++2b).
-  set(MORVANE_APPLE_CHECK_COMMAND
-      ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION} -Wall -Wextra -Wno-missing-field-initializers
-      -Werror -I${CMAKE_CURRENT_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/crates/core/src)
-  if(MORVANE_LIBCXX)
-    list(APPEND MORVANE_APPLE_CHECK_COMMAND -stdlib=libc++)
-  endif()
-
-  set(MORVANE_APPLE_CHECK_STAMPS)
-  # Ninja creates an output's folder itself; Make does not.
-  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/apple_syntax_check)
-  foreach(source ${MORVANE_APPLE_CPP_SOURCES})
-    get_filename_component(name ${source} NAME_WE)
-    set(stamp ${CMAKE_CURRENT_BINARY_DIR}/apple_syntax_check/${name}.checked)
-    add_custom_command(
-      OUTPUT ${stamp}
-      COMMAND ${MORVANE_APPLE_CHECK_COMMAND} ${source}
-      COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
-      DEPENDS ${source} ${MORVANE_APPLE_CHECK_HEADERS}
-      COMMENT "Compiling ${name}.cpp against the Apple declarations (syntax only)"
-      VERBATIM)
-    list(APPEND MORVANE_APPLE_CHECK_STAMPS ${stamp})
-    if(MORVANE_BUILD_TESTS)
-      add_test(NAME AppleSourcesCompile.${name} COMMAND ${MORVANE_APPLE_CHECK_COMMAND} ${source})
-    endif()
-  endforeach()
-  add_custom_target(apple_syntax_check ALL DEPENDS ${MORVANE_APPLE_CHECK_STAMPS})
+  include(${CMAKE_SOURCE_DIR}/cmake/apple_syntax_check.cmake)
+  morvane_apple_syntax_check(apple_syntax_check
+    SOURCES ${MORVANE_APPLE_CPP_SOURCES}
+    HEADERS ${MORVANE_APPLE_CHECK_HEADERS}
+    INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/crates/core/src)
 endif()
