@@ -16,7 +16,7 @@ namespace {
 using namespace morvane::testing;
 
 nlohmann::json kind(const char* name) { return {{"kind", name}}; }
-std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string text_of(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 FakeItem everything_item() {
   FakeItem item = FakePasteboardPlatform::url_item(u"file:///tmp/a");
@@ -76,7 +76,7 @@ TEST_F(StableReadTest, EachKindAndWhatItFinds) {
     auto outcome = stable_read_on(fake, c.kind, deadline);
     ASSERT_TRUE(outcome) << c.name << ": " << outcome.error().message;
     EXPECT_EQ(outcome->metadata, c.metadata) << c.name;
-    EXPECT_EQ(text_of(outcome->payload), c.payload) << c.name;
+    EXPECT_EQ(text_of(outcome->payload.bytes()), c.payload) << c.name;
     EXPECT_EQ(fake.pools_drained, 1) << c.name;
   }
 }
@@ -86,7 +86,7 @@ TEST_F(StableReadTest, FileUrlPayloadIsCompactEscapedJson) {
                 FakePasteboardPlatform::url_item(u"file:///b%22c")};
   auto outcome = read(ReadKind::file_urls);
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(text_of(outcome->payload), R"(["/a","/b\"c"])");
+  EXPECT_EQ(text_of(outcome->payload.bytes()), R"(["/a","/b\"c"])");
 }
 
 TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
@@ -95,7 +95,7 @@ TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
           [&] { fake.external_write({FakePasteboardPlatform::text_item(u"second")}); });
   auto outcome = read(ReadKind::text);
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(text_of(outcome->payload), "second");
+  EXPECT_EQ(text_of(outcome->payload.bytes()), "second");
   EXPECT_EQ(fake.count_calls("change_count"), 4);
 }
 
