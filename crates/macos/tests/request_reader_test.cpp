@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/request_reader.h"
 
 namespace morvane {
@@ -180,8 +181,8 @@ TEST(RequestReaderTest, AnEmptyRemainderOfAHugeFileReservesNothing) {
     const rlim_t limit = static_cast<rlim_t>(vm_kib) * 1024 + (rlim_t{16} << 20);
     const struct rlimit space {limit, limit};
     if (vm_kib == 0 || ::setrlimit(RLIMIT_AS, &space) != 0) ::_exit(3);
-    auto bytes = request_reader::read_bytes(fd, 64u << 20);
-    auto text = request_reader::read_text(fd, 64u << 20);
+    auto bytes = read_input_from(fd, kMaxRequestBytes);
+    auto text = request_reader::read_text(fd, kMaxRequestBytes);
     ::_exit(bytes && bytes->empty() && text && text->empty() ? 0 : 1);
   }
   int status = 0;
