@@ -190,3 +190,30 @@ TEST_F(StableReadTest, PoolIsDrainedBeforeTheOutputIsBuilt) {
 
 }  // namespace
 }  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// The text the platform converted to UTF-8 is the response payload itself, not a copy of it.
+TEST(StableReadPayloadTest, TextPayloadIsThePlatformsConvertedBuffer) {
+  struct RecordingFake : testing::FakePasteboardPlatform {
+    const char* converted = nullptr;
+    std::optional<std::string> string_utf8(platform::String string) override {
+      auto text = FakePasteboardPlatform::string_utf8(string);
+      if (text) converted = text->data();
+      return text;
+    }
+  };
+  testing::FakeClock clock;
+  RecordingFake fake;
+  fake.items = {testing::FakePasteboardPlatform::text_item(std::u16string(4096, u'x'))};
+  const auto deadline = Deadline::after(1000);
+  ASSERT_TRUE(deadline);
+  Outcome outcome = stable_read_on(fake, ReadKind::text, *deadline);
+  ASSERT_TRUE(outcome);
+  ASSERT_EQ(outcome->payload.size(), 4096u);
+  EXPECT_EQ(reinterpret_cast<const char*>(outcome->payload.bytes().data()), fake.converted);
+}
+
+}  // namespace
+}  // namespace morvane
