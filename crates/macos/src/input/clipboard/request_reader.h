@@ -4,7 +4,9 @@
 // that grows by reallocation holds the old and the new copy at once, twice the request at the
 // worst moment; so bytes of unknown length arrive in fixed-size blocks of their own and are
 // assembled once, each block unmapped as soon as it is copied. A regular file says how much is
-// left, and is read straight into a buffer of that size.
+// left after its offset, and is read straight into a buffer of that size (at most the limit
+// plus one); only a file that grows while it is read has the rest follow in blocks, and only
+// then is the sized part copied once more.
 
 #include <cstddef>
 #include <string>
