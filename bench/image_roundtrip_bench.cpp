@@ -2,61 +2,15 @@
 // pasteboard: wall time and peak resident memory of each helper run, against the PNG's size.
 //   image_roundtrip_bench [runs]
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include "client/helper_client.h"
+#include "noisy_png.h"
 
 namespace {
-
-void append_be32(std::string& out, std::uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<char>(v >> s));
-}
-
-void append_chunk(std::string& png, const char* type, const std::string& data) {
-  std::string chunk;
-  chunk.append(type, 4);
-  chunk += data;
-  append_be32(png, static_cast<std::uint32_t>(data.size()));
-  png += chunk;
-  append_be32(png, static_cast<std::uint32_t>(
-                       crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), chunk.size())));
-}
-
-// Noise compresses to nothing, so the file is about as large as its pixels.
-std::string noisy_png(std::uint32_t width, std::uint32_t height) {
-  std::string raw;
-  raw.reserve(static_cast<std::size_t>(height) * (width * 4 + 1));
-  std::mt19937 random(42);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    raw.push_back(0);
-    for (std::uint32_t x = 0; x < width; ++x) {
-      const std::uint32_t v = random();
-      raw.append(reinterpret_cast<const char*>(&v), 4);
-    }
-  }
-  uLongf size = compressBound(raw.size());
-  std::string idat(size, '\0');
-  compress2(reinterpret_cast<Bytef*>(idat.data()), &size,
-            reinterpret_cast<const Bytef*>(raw.data()), raw.size(), 1);
-  idat.resize(size);
-  std::string png = "\x89PNG\r\n\x1a\n";
-  std::string ihdr;
-  append_be32(ihdr, width);
-  append_be32(ihdr, height);
-  ihdr += std::string("\x08\x06\x00\x00\x00", 5);
-  append_chunk(png, "IHDR", ihdr);
-  // IDAT in 1 MiB chunks, as encoders commonly split it.
-  for (std::size_t at = 0; at < idat.size(); at += 1 << 20) {
-    append_chunk(png, "IDAT", idat.substr(at, 1 << 20));
-  }
-  append_chunk(png, "IEND", "");
-  return png;
-}
 
 morvane::client::Launch launch_of(std::vector<std::string> args, std::string request,
                                   const std::string& store) {
@@ -76,7 +30,7 @@ morvane::client::Launch launch_of(std::vector<std::string> args, std::string req
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
-  const std::string png = noisy_png(2896, 2896);
+  const std::string png = morvane::bench::noisy_png(2896, 2896);
   const double mib = png.size() / 1048576.0;
   const std::string store = "/tmp/morvane-bench-pasteboard-" + std::to_string(::getpid());
   std::printf("PNG: %.1f MiB (%zu bytes)\n", mib, png.size());

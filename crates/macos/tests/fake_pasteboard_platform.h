@@ -22,7 +22,8 @@ struct FakeItem {
   std::optional<Bytes> png;
 };
 
-class FakePasteboardPlatform final : public platform::PasteboardPlatform {
+// Not final: a test may override one call to observe what passes through it.
+class FakePasteboardPlatform : public platform::PasteboardPlatform {
  public:
   FakePasteboardPlatform();
   ~FakePasteboardPlatform() override;

@@ -16,7 +16,7 @@ namespace {
 using namespace morvane::testing;
 
 nlohmann::json kind(const char* name) { return {{"kind", name}}; }
-std::string text_of(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string text_of(ByteView bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 FakeItem everything_item() {
   FakeItem item = FakePasteboardPlatform::url_item(u"file:///tmp/a");
@@ -76,7 +76,7 @@ TEST_F(StableReadTest, EachKindAndWhatItFinds) {
     auto outcome = stable_read_on(fake, c.kind, deadline);
     ASSERT_TRUE(outcome) << c.name << ": " << outcome.error().message;
     EXPECT_EQ(outcome->metadata, c.metadata) << c.name;
-    EXPECT_EQ(text_of(outcome->payload), c.payload) << c.name;
+    EXPECT_EQ(text_of(outcome->payload.bytes()), c.payload) << c.name;
     EXPECT_EQ(fake.pools_drained, 1) << c.name;
   }
 }
@@ -86,7 +86,7 @@ TEST_F(StableReadTest, FileUrlPayloadIsCompactEscapedJson) {
                 FakePasteboardPlatform::url_item(u"file:///b%22c")};
   auto outcome = read(ReadKind::file_urls);
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(text_of(outcome->payload), R"(["/a","/b\"c"])");
+  EXPECT_EQ(text_of(outcome->payload.bytes()), R"(["/a","/b\"c"])");
 }
 
 TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
@@ -95,7 +95,7 @@ TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
           [&] { fake.external_write({FakePasteboardPlatform::text_item(u"second")}); });
   auto outcome = read(ReadKind::text);
   ASSERT_TRUE(outcome);
-  EXPECT_EQ(text_of(outcome->payload), "second");
+  EXPECT_EQ(text_of(outcome->payload.bytes()), "second");
   EXPECT_EQ(fake.count_calls("change_count"), 4);
 }
 
@@ -186,6 +186,33 @@ TEST_F(StableReadTest, PoolIsDrainedBeforeTheOutputIsBuilt) {
   auto outcome = read(ReadKind::text);
   ASSERT_TRUE(outcome);
   EXPECT_EQ(fake.calls.back(), "autorelease_pool_drain");
+}
+
+}  // namespace
+}  // namespace morvane
+
+namespace morvane {
+namespace {
+
+// The text the platform converted to UTF-8 is the response payload itself, not a copy of it.
+TEST(StableReadPayloadTest, TextPayloadIsThePlatformsConvertedBuffer) {
+  struct RecordingFake : testing::FakePasteboardPlatform {
+    const char* converted = nullptr;
+    std::optional<std::string> string_utf8(platform::String string) override {
+      auto text = FakePasteboardPlatform::string_utf8(string);
+      if (text) converted = text->data();
+      return text;
+    }
+  };
+  testing::FakeClock clock;
+  RecordingFake fake;
+  fake.items = {testing::FakePasteboardPlatform::text_item(std::u16string(4096, u'x'))};
+  const auto deadline = Deadline::after(1000);
+  ASSERT_TRUE(deadline);
+  Outcome outcome = stable_read_on(fake, ReadKind::text, *deadline);
+  ASSERT_TRUE(outcome);
+  ASSERT_EQ(outcome->payload.size(), 4096u);
+  EXPECT_EQ(reinterpret_cast<const char*>(outcome->payload.bytes().data()), fake.converted);
 }
 
 }  // namespace

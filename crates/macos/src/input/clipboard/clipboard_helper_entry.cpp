@@ -2,20 +2,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "input/clipboard/clipboard_clear.h"
 #include "input/clipboard/clipboard_write_operations.h"
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_validate_png.h"
+#include "input/clipboard/request_reader.h"
 #include "input/utf8.h"
 #include "system/process_arguments.h"
 
@@ -84,21 +82,6 @@ std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view text) {
   return value;
 }
 
-std::string os_error_text(int error) {
-  return std::string(std::strerror(error)) + " (os error " + std::to_string(error) + ")";
-}
-
-// Starting size of the request buffer when the input's size is unknown; it doubles from here.
-constexpr std::size_t kInitialRequestCapacity = 64 * 1024;
-
-std::size_t initial_capacity(int fd, std::size_t limit) {
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    return std::min(static_cast<std::size_t>(info.st_size) + 1, limit + 1);
-  }
-  return std::min(kInitialRequestCapacity, limit + 1);
-}
-
 }  // namespace
 
 std::span<const OperationEntry> operation_table() { return kOperations; }
@@ -109,48 +92,11 @@ std::optional<std::uint64_t> parse_deadline_ms(std::string_view text) {
   return std::clamp(*value, kMinDeadlineMs, kMaxDeadlineMs);
 }
 
-namespace {
-
-// Reads into any contiguous byte container, so that text requests land in a string and binary
-// ones in a byte buffer without a copy from one to the other. Data arrives through a small
-// bounce buffer and the request buffer grows by reserve() alone: capacity that is never filled
-// is never touched, so a 32 MiB request costs 32 MiB of memory, not the 64 MiB that doubling a
-// zero-filled buffer would.
-template <typename Buffer>
-Result<Buffer> read_request(int fd, std::size_t limit) {
-  // Stops after limit + 1 bytes: enough to know the request is too large without
-  // consuming or buffering the rest.
-  const std::size_t cap = limit + 1;
-  Buffer buffer;
-  buffer.reserve(initial_capacity(fd, limit));
-  std::array<typename Buffer::value_type, 64 * 1024> chunk;
-  while (buffer.size() < cap) {
-    const std::size_t want = std::min(chunk.size(), cap - buffer.size());
-    const ssize_t got = ::read(fd, chunk.data(), want);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      return fail(AdapterError::make(ErrorCode::INTERNAL,
-                                     "Read helper request: " + os_error_text(errno)));
-    }
-    if (got == 0) break;
-    const auto n = static_cast<std::size_t>(got);
-    if (buffer.size() + n > buffer.capacity()) {
-      buffer.reserve(std::min(std::max(buffer.capacity() * 2, buffer.size() + n), cap));
-    }
-    buffer.insert(buffer.end(), chunk.data(), chunk.data() + n);
-  }
-  if (buffer.size() > limit) {
-    return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
-                                   "Clipboard helper request exceeds the protocol limit"));
-  }
-  return buffer;
+Result<Bytes> read_input_from(int fd, std::size_t limit) {
+  return request_reader::read_bytes(fd, limit);
 }
 
-}  // namespace
-
-Result<Bytes> read_input_from(int fd, std::size_t limit) { return read_request<Bytes>(fd, limit); }
-
-Result<std::string> read_input_text() { return read_request<std::string>(0, kMaxRequestBytes); }
+Result<std::string> read_input_text() { return request_reader::read_text(0, kMaxRequestBytes); }
 
 Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
 

@@ -34,6 +34,14 @@ int finish(int status) {
 
 }  // namespace
 
+ByteView Payload::bytes() const {
+  return std::visit(
+      [](const auto& buffer) {
+        return ByteView(reinterpret_cast<const std::uint8_t*>(buffer.data()), buffer.size());
+      },
+      storage_);
+}
+
 RetrySafety retry_for_delivery(DeliveryState delivery) {
   switch (delivery) {
     case DeliveryState::unknown: return RetrySafety::unknown;
@@ -84,7 +92,7 @@ int write_response(std::string_view token, std::string_view operation, Outcome o
   ByteView payload;
   if (outcome) {
     header = response_header(token, operation, outcome->metadata, outcome->payload.size());
-    payload = outcome->payload;
+    payload = outcome->payload.bytes();
   } else {
     adjust_delivery_for_operation(operation, outcome.error());
     header = response_header(token, operation, outcome.error());

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include <nlohmann/json.hpp>
 
@@ -23,10 +25,26 @@ inline constexpr int kStatusFailure = 1;
 inline constexpr int kStatusLaunchRejected = 2;
 inline constexpr int kStatusUndelivered = 3;
 
+// A response payload, kept in the buffer that produced it: text and serialized paths stay
+// strings, images stay bytes, and the response is written from them without another copy.
+class Payload {
+ public:
+  Payload() = default;
+  Payload(Bytes bytes) : storage_(std::move(bytes)) {}
+  Payload(std::string text) : storage_(std::move(text)) {}
+
+  ByteView bytes() const;
+  std::size_t size() const { return bytes().size(); }
+  bool empty() const { return size() == 0; }
+
+ private:
+  std::variant<Bytes, std::string> storage_;
+};
+
 // The success result of one operation: its metadata object and an owned payload.
 struct OperationOutput {
   nlohmann::json metadata;
-  Bytes payload;
+  Payload payload;
 };
 
 using Outcome = Result<OperationOutput>;

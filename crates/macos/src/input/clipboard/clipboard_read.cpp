@@ -91,11 +91,7 @@ Result<PassResult> read_in_pool(PasteboardPlatform& platform, ReadKind kind,
   return read_undisturbed(platform, *pasteboard, kind, deadline);
 }
 
-Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-OperationOutput output_of(TextContent text) {
-  return {{{"kind", "text"}}, bytes_of(text.text)};
-}
+OperationOutput output_of(TextContent text) { return {{{"kind", "text"}}, std::move(text.text)}; }
 
 OperationOutput output_of(ImageContent image) {
   return {{{"height", image.height}, {"kind", "image"}, {"width", image.width}},
@@ -104,7 +100,7 @@ OperationOutput output_of(ImageContent image) {
 
 // The paths are valid UTF-8 (the reader guarantees it), so serialization cannot fail.
 OperationOutput output_of(FileUrlsContent urls) {
-  return {{{"kind", "file_urls"}}, bytes_of(serialize_json(nlohmann::json(urls.paths)))};
+  return {{{"kind", "file_urls"}}, serialize_json(nlohmann::json(urls.paths))};
 }
 
 OperationOutput output_of(PassResult result) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "input/clipboard/clipboard_rich.h"
+#include "input/clipboard/clipboard_runtime.h"
 
 namespace morvane::clipboard_transaction {
 
@@ -155,7 +156,10 @@ namespace {
 Status write_image(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
                    ByteView png, const Deadline& operation) {
   if (auto open = operation.ensure_remaining(); !open) return open;
-  // The data object holds its own copy and goes away with the operation's autorelease pool.
+  // The data object holds a whole copy of the PNG. In a pool of its own it is gone once the
+  // pasteboard has taken it, before verification reads the image back beside the request. Should
+  // that pool not open, the operation's pool still frees it, only later.
+  [[maybe_unused]] const auto data_pool = AutoreleasePool::create(platform);
   platform::Data data = platform.class_exists(platform::PlatformClass::data)
                             ? platform.data_with_bytes(png)
                             : nullptr;
