@@ -80,8 +80,12 @@ Result<std::vector<std::string>> decode_file_url_request(std::string_view reques
   auto invalid = [] {
     return fail(AdapterError::make(ErrorCode::INVALID_ARGS, "Invalid clipboard file URL request"));
   };
-  // The JSON grammar has no byte order mark, and the library would skip one silently.
-  if (request.starts_with("\xEF\xBB\xBF")) return invalid();
+  // The JSON grammar has no byte order mark, and the library would skip one silently. A raw
+  // NUL is valid nowhere in a JSON text (not as white space, not inside a string), but the
+  // library takes it for the end of its input and would accept whatever follows unread.
+  if (request.starts_with("\xEF\xBB\xBF") || request.find('\0') != std::string_view::npos) {
+    return invalid();
+  }
   nlohmann::json value = nlohmann::json::parse(request.begin(), request.end(), nullptr,
                                                /*allow_exceptions=*/false,
                                                /*ignore_comments=*/false);
