@@ -131,6 +131,16 @@ bool suite_case_is_array_of_strings(std::string_view name) {
   return (name.starts_with("y_string_") && name != "y_string_space.json") || arrays.contains(name);
 }
 
+// Nothing but the one array of strings is ever built: deep nesting is refused at its second
+// bracket instead of costing a tree of millions of arrays.
+TEST(FileUrlRequestTest, DeepNestingIsRefusedWithoutBuildingIt) {
+  for (const std::string& request : {std::string(32 << 20, '['), "[\"/a\"," + std::string(1 << 20, '[')}) {
+    auto decoded = decode_file_url_request(request);
+    ASSERT_FALSE(decoded);
+    EXPECT_EQ(decoded.error().message, "Invalid clipboard file URL request");
+  }
+}
+
 TEST(FileUrlRequestTest, AcceptedSuiteCasesAreAcceptedExactlyWhenArraysOfStrings) {
   int accepted = 0;
   for (const auto& entry : std::filesystem::directory_iterator(testing::json_suite())) {
