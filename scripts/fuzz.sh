@@ -28,8 +28,14 @@ for target in "${targets[@]}"; do
       [ -n "$seed" ] && [ -d "$seed" ] && seeds+=("$seed")
     done <"$target.seeds"
   fi
-  echo "== $name for ${seconds}s (seeds: ${seeds[*]:-none})"
-  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 \
+  options=()
+  if [ -f "$target.options" ]; then
+    while IFS= read -r option; do
+      [ -n "$option" ] && options+=("$option")
+    done <"$target.options"
+  fi
+  echo "== $name for ${seconds}s (seeds: ${seeds[*]:-none}; options: ${options[*]:-none})"
+  if ! "$target" -max_total_time="$seconds" -print_final_stats=1 "${options[@]}" \
       -artifact_prefix="$artifacts" "$scratch" "${seeds[@]}" >"$dir/$name.log" 2>&1; then
     tail -n 60 "$dir/$name.log" >&2
     echo "$name: FAILED (log: $dir/$name.log, inputs: $artifacts)" >&2

@@ -195,8 +195,11 @@ std::expected<Response, std::string> parse_response(const RawResult& raw, const 
   const auto newline = raw.output.find('\n');
   if (newline == std::string::npos) return std::unexpected(std::string("no header line"));
   response.header_text = raw.output.substr(0, newline);
-  response.header = nlohmann::json::parse(response.header_text, nullptr, false);
-  if (response.header.is_discarded() || !response.header.is_object()) {
+  // The JSON library stops at a NUL as at the end of its input; the header line must be
+  // JSON up to its line feed, so a NUL makes it no header at all.
+  const bool has_nul = response.header_text.find('\0') != std::string::npos;
+  if (!has_nul) response.header = nlohmann::json::parse(response.header_text, nullptr, false);
+  if (has_nul || response.header.is_discarded() || !response.header.is_object()) {
     return std::unexpected("header is not a JSON object: " + response.header_text);
   }
   const auto& h = response.header;

@@ -3,9 +3,16 @@
 // An in-process, scriptable stand-in for the platform seam. Tests set its fields to make any
 // platform call fail or misbehave, plant items as another application would, and hook every
 // call (`before_call`) to change the pasteboard or move the fake clock at an exact step.
+//
+// Every call passes through one choke point (note()) that records its name, runs the hook and
+// applies an injected fault by call number, so a sweep over the calls of a recorded run covers
+// a new seam member as soon as its fake records itself there. It behaves as the platform does
+// where a helper could tell: items read before the change count moved answer nothing, a process
+// that lost ownership to another writer cannot write, and nil receivers answer nil, NO or 0.
 
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,6 +22,11 @@
 #include "input/clipboard/pasteboard_platform.h"
 
 namespace morvane::testing {
+
+// What an injected raise throws; the helper's entry must turn it into an error response.
+struct FakePlatformException : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 struct FakeItem {
   std::optional<std::u16string> text;
@@ -58,6 +70,14 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   // Runs at the start of every platform call with the call's name (the member function name).
   std::function<void(const std::string& call)> before_call;
 
+  // ---- Faults by call number (0-based index into `calls`) ----
+  // The call returns the platform's failure value: nil, NO, a negative change count, 0.
+  std::optional<std::size_t> fail_call;
+  // The call raises, as AppKit raises NSPasteboardCommunicationException. release() and
+  // autorelease_pool_drain() never raise: they run on every path out, unwinding included.
+  std::optional<std::size_t> raise_call;
+  bool fault_applied = false;  // the faulted call existed and modelled the fault
+
   // ---- Observations ----
   std::vector<std::string> calls;
   int pools_created = 0;
@@ -67,8 +87,10 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   int count_calls(const std::string& name) const;
 
   // ---- Helpers for tests ----
-  // Another application clears and writes: the change count advances.
+  // Another application clears and writes: the change count advances and it owns the
+  // pasteboard, so this process can no longer write until it clears again.
   void external_write(std::vector<FakeItem> new_items);
+  bool owns_pasteboard = false;  // this process cleared last
   static FakeItem text_item(std::u16string text);
   static FakeItem url_item(std::u16string url);
   static FakeItem png_item(Bytes png);
@@ -119,7 +141,9 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   struct Object;
 
  private:
-  void note(const char* call);
+  // Records the call and runs the hook; throws an injected raise; true when the call must
+  // answer its failure value instead of its result.
+  bool note(const char* call);
   Object* autoreleased(std::unique_ptr<Object> object);
   Object* owned(std::unique_ptr<Object> object);
   FakeItem& first_item();

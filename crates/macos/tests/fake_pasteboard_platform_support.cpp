@@ -14,6 +14,12 @@ struct FakePasteboardPlatform::Object {
   };
   struct ItemList {
     std::vector<FakeItem> items;
+    std::int64_t change_count = 0;  // when the list was read
+  };
+  // An NSPasteboardItem: valid only while the change count it was read at is current.
+  struct ItemRef {
+    const FakeItem* item;
+    std::int64_t change_count;
   };
   struct UrlList {
     std::vector<std::u16string> urls;
@@ -33,7 +39,7 @@ struct FakePasteboardPlatform::Object {
     ByteView bytes;
   };
   struct Thumbnail {};
-  std::variant<Pool, TypeList, ItemList, UrlList, Text, Blob, Url, Source, Thumbnail, FakeItem*>
+  std::variant<Pool, TypeList, ItemList, UrlList, Text, Blob, Url, Source, Thumbnail, ItemRef>
       value;
 };
 
@@ -44,6 +50,19 @@ using Object = FakePasteboardPlatform::Object;
 template <typename T>
 T& as(const void* handle) {
   return std::get<T>(static_cast<Object*>(const_cast<void*>(handle))->value);
+}
+
+// The object behind a handle when it is of the kind asked; nullptr for nil, as a message to
+// nil answers nil.
+template <typename T>
+T* maybe(const void* handle) {
+  if (handle == nullptr) return nullptr;
+  return std::get_if<T>(&static_cast<Object*>(const_cast<void*>(handle))->value);
+}
+
+// The calls that never raise (see raise_call).
+bool never_raises(std::string_view call) {
+  return call == "release" || call == "autorelease_pool_drain";
 }
 
 std::u16string ascii16(std::string_view s) { return std::u16string(s.begin(), s.end()); }
@@ -88,6 +107,7 @@ int FakePasteboardPlatform::count_calls(const std::string& name) const {
 void FakePasteboardPlatform::external_write(std::vector<FakeItem> new_items) {
   ++count;
   items = std::move(new_items);
+  owns_pasteboard = false;
 }
 
 FakeItem FakePasteboardPlatform::text_item(std::u16string text) {
@@ -106,9 +126,19 @@ FakeItem FakePasteboardPlatform::png_item(Bytes png) {
   return item;
 }
 
-void FakePasteboardPlatform::note(const char* call) {
+bool FakePasteboardPlatform::note(const char* call) {
+  const std::size_t index = calls.size();
   calls.emplace_back(call);
   if (before_call) before_call(call);
+  if (raise_call == index && !never_raises(call)) {
+    fault_applied = true;
+    throw FakePlatformException(std::string(call) + " raised");
+  }
+  if (fail_call == index) {
+    fault_applied = true;
+    return true;
+  }
+  return false;
 }
 
 Object* FakePasteboardPlatform::autoreleased(std::unique_ptr<Object> object) {
@@ -133,54 +163,53 @@ FakeItem& FakePasteboardPlatform::first_item() {
 }
 
 bool FakePasteboardPlatform::class_exists(platform::PlatformClass cls) {
-  note("class_exists");
+  if (note("class_exists")) return false;
   return !missing_classes.contains(cls);
 }
 
 platform::Pool FakePasteboardPlatform::autorelease_pool_create() {
-  note("autorelease_pool_create");
-  if (pool_create_nil) return nullptr;
+  if (note("autorelease_pool_create") || pool_create_nil) return nullptr;
   ++pools_created;
   pools_.emplace_back();
   return reinterpret_cast<platform::Pool>(&pools_.back());
 }
 
 void FakePasteboardPlatform::autorelease_pool_drain(platform::Pool) {
-  note("autorelease_pool_drain");
+  if (note("autorelease_pool_drain")) fault_applied = false;  // nothing to fail
   ++pools_drained;
   if (!pools_.empty()) pools_.pop_back();
 }
 
 platform::Pasteboard FakePasteboardPlatform::general_pasteboard() {
-  note("general_pasteboard");
+  if (note("general_pasteboard")) return nullptr;
   return pasteboard_nil ? nullptr : reinterpret_cast<platform::Pasteboard>(&pasteboard_token_);
 }
 
 bool FakePasteboardPlatform::responds_to_access_behavior(platform::Pasteboard) {
-  note("responds_to_access_behavior");
+  if (note("responds_to_access_behavior")) return false;
   return responds_to_access;
 }
 
 std::int64_t FakePasteboardPlatform::access_behavior(platform::Pasteboard) {
-  note("access_behavior");
+  if (note("access_behavior")) return -1;
   return access;
 }
 
 std::int64_t FakePasteboardPlatform::change_count(platform::Pasteboard) {
-  note("change_count");
+  if (note("change_count")) return -1;
   return count;
 }
 
 std::int64_t FakePasteboardPlatform::clear_contents(platform::Pasteboard) {
-  note("clear_contents");
+  if (note("clear_contents")) return -1;
   ++count;
   items.clear();
+  owns_pasteboard = true;
   return clear_result.value_or(count);
 }
 
 platform::Array FakePasteboardPlatform::types(platform::Pasteboard) {
-  note("types");
-  if (types_nil) return nullptr;
+  if (note("types") || types_nil) return nullptr;
   Object::TypeList list;
   for (const FakeItem& item : items) {
     auto add = [&](platform::PasteboardType t) {
@@ -196,20 +225,21 @@ platform::Array FakePasteboardPlatform::types(platform::Pasteboard) {
 }
 
 bool FakePasteboardPlatform::array_contains_type(platform::Array types, platform::PasteboardType type) {
-  note("array_contains_type");
-  const auto& list = as<Object::TypeList>(types).types;
+  if (note("array_contains_type")) return false;
+  const auto* type_list = maybe<Object::TypeList>(types);
+  if (type_list == nullptr) return false;
+  const auto& list = type_list->types;
   return std::find(list.begin(), list.end(), type) != list.end();
 }
 
 platform::Array FakePasteboardPlatform::pasteboard_items(platform::Pasteboard) {
-  note("pasteboard_items");
-  if (items_nil) return nullptr;
+  if (note("pasteboard_items") || items_nil) return nullptr;
   return reinterpret_cast<platform::Array>(
-      autoreleased(std::make_unique<Object>(Object{Object::ItemList{items}})));
+      autoreleased(std::make_unique<Object>(Object{Object::ItemList{items, count}})));
 }
 
 std::size_t FakePasteboardPlatform::array_count(platform::Array array) {
-  note("array_count");
+  if (note("array_count") || array == nullptr) return 0;
   auto* object = reinterpret_cast<Object*>(array);
   if (auto* list = std::get_if<Object::ItemList>(&object->value)) return list->items.size();
   if (auto* urls = std::get_if<Object::UrlList>(&object->value)) return urls->urls.size();
@@ -217,18 +247,19 @@ std::size_t FakePasteboardPlatform::array_count(platform::Array array) {
 }
 
 platform::Item FakePasteboardPlatform::array_item_at(platform::Array array, std::size_t index) {
-  note("array_item_at");
-  if (nil_item_indexes.contains(index)) return nullptr;
-  auto& list = as<Object::ItemList>(array).items;
-  if (index >= list.size()) return nullptr;
-  return reinterpret_cast<platform::Item>(
-      autoreleased(std::make_unique<Object>(Object{&list[index]})));
+  if (note("array_item_at") || nil_item_indexes.contains(index)) return nullptr;
+  auto* list = maybe<Object::ItemList>(array);
+  if (list == nullptr || index >= list->items.size()) return nullptr;
+  return reinterpret_cast<platform::Item>(autoreleased(
+      std::make_unique<Object>(Object{Object::ItemRef{&list->items[index], list->change_count}})));
 }
 
 platform::String FakePasteboardPlatform::item_string_for_type(platform::Item item,
                                                               platform::PasteboardType type) {
-  note("item_string_for_type");
-  const FakeItem* fake = as<FakeItem*>(item);
+  if (note("item_string_for_type")) return nullptr;
+  const auto* ref = maybe<Object::ItemRef>(item);
+  if (ref == nullptr || ref->change_count != count) return nullptr;
+  const FakeItem* fake = ref->item;
   const auto& value = type == platform::PasteboardType::file_url ? fake->file_url : fake->text;
   if (!value || type == platform::PasteboardType::png) return nullptr;
   return reinterpret_cast<platform::String>(
@@ -237,7 +268,7 @@ platform::String FakePasteboardPlatform::item_string_for_type(platform::Item ite
 
 platform::String FakePasteboardPlatform::string_for_type(platform::Pasteboard,
                                                          platform::PasteboardType type) {
-  note("string_for_type");
+  if (note("string_for_type")) return nullptr;
   for (const FakeItem& item : items) {
     const auto& value = type == platform::PasteboardType::file_url ? item.file_url : item.text;
     if (value && type != platform::PasteboardType::png) {
@@ -250,8 +281,7 @@ platform::String FakePasteboardPlatform::string_for_type(platform::Pasteboard,
 
 platform::Data FakePasteboardPlatform::data_for_type(platform::Pasteboard,
                                                      platform::PasteboardType type) {
-  note("data_for_type");
-  if (type != platform::PasteboardType::png) return nullptr;
+  if (note("data_for_type") || type != platform::PasteboardType::png) return nullptr;
   for (const FakeItem& item : items) {
     if (item.png) {
       Object::Blob blob{*item.png};
@@ -262,78 +292,80 @@ platform::Data FakePasteboardPlatform::data_for_type(platform::Pasteboard,
 }
 
 std::size_t FakePasteboardPlatform::data_length(platform::Data data) {
-  note("data_length");
+  if (note("data_length") || data == nullptr) return 0;
   const auto& blob = as<Object::Blob>(data);
   return blob.borrowed ? blob.view.size() : blob.bytes.size();
 }
 
 const std::uint8_t* FakePasteboardPlatform::data_bytes(platform::Data data) {
-  note("data_bytes");
-  if (data_bytes_null) return nullptr;
+  if (note("data_bytes") || data_bytes_null || data == nullptr) return nullptr;
   const auto& blob = as<Object::Blob>(data);
   return blob.borrowed ? blob.view.data() : blob.bytes.data();
 }
 
 bool FakePasteboardPlatform::set_string(platform::Pasteboard, platform::String string,
                                         platform::PasteboardType type) {
-  note("set_string");
-  if (refuse_set_string || type != platform::PasteboardType::string) return false;
+  if (note("set_string") || refuse_set_string || !owns_pasteboard || string == nullptr ||
+      type != platform::PasteboardType::string) {
+    return false;
+  }
   first_item().text = as<Object::Text>(string).text;
   return true;
 }
 
 platform::Data FakePasteboardPlatform::data_with_bytes(ByteView bytes) {
-  note("data_with_bytes");
-  if (data_with_bytes_nil) return nullptr;
+  if (note("data_with_bytes") || data_with_bytes_nil) return nullptr;
   Object::Blob blob{Bytes(bytes.begin(), bytes.end())};
   return reinterpret_cast<platform::Data>(autoreleased(std::make_unique<Object>(Object{blob})));
 }
 
 bool FakePasteboardPlatform::set_data(platform::Pasteboard, platform::Data data,
                                       platform::PasteboardType type) {
-  note("set_data");
-  if (refuse_set_data || type != platform::PasteboardType::png) return false;
+  if (note("set_data") || refuse_set_data || !owns_pasteboard || data == nullptr ||
+      type != platform::PasteboardType::png) {
+    return false;
+  }
   first_item().png = as<Object::Blob>(data).bytes;
   return true;
 }
 
 platform::Array FakePasteboardPlatform::mutable_array_create() {
-  note("mutable_array_create");
-  if (mutable_array_nil) return nullptr;
+  if (note("mutable_array_create") || mutable_array_nil) return nullptr;
   return reinterpret_cast<platform::Array>(owned(std::make_unique<Object>(Object{Object::UrlList{}})));
 }
 
 void FakePasteboardPlatform::array_add_url(platform::Array array, platform::Url url) {
-  note("array_add_url");
+  if (note("array_add_url")) fault_applied = false;  // nothing to fail
   as<Object::UrlList>(array).urls.push_back(as<Object::Url>(url).text);
 }
 
 bool FakePasteboardPlatform::write_objects(platform::Pasteboard, platform::Array array) {
-  note("write_objects");
-  if (refuse_write_objects) return false;
+  if (note("write_objects") || refuse_write_objects || !owns_pasteboard || array == nullptr) {
+    return false;
+  }
   for (const auto& url : as<Object::UrlList>(array).urls) items.push_back(url_item(url));
   return true;
 }
 
 std::size_t FakePasteboardPlatform::string_length(platform::String string) {
-  note("string_length");
+  if (note("string_length")) return 0;
   return as<Object::Text>(string).text.size();
 }
 
 std::optional<std::string> FakePasteboardPlatform::string_utf8(platform::String string) {
-  note("string_utf8");
+  if (note("string_utf8")) return std::nullopt;
   return utf16_to_utf8(as<Object::Text>(string).text);
 }
 
 platform::String FakePasteboardPlatform::string_create_utf8(std::string_view utf8) {
-  note("string_create_utf8");
+  if (note("string_create_utf8")) return nullptr;
   auto text = utf8_to_utf16(utf8);
   if (string_create_nil || !text) return nullptr;
   return reinterpret_cast<platform::String>(owned(std::make_unique<Object>(Object{Object::Text{*text}})));
 }
 
 platform::Url FakePasteboardPlatform::url_create_with_string(platform::String string) {
-  note("url_create_with_string");
+  if (note("url_create_with_string")) return nullptr;
   auto text = utf16_to_utf8(as<Object::Text>(string).text);
   if (!text || !well_formed_url(*text)) return nullptr;
   return reinterpret_cast<platform::Url>(
@@ -342,7 +374,7 @@ platform::Url FakePasteboardPlatform::url_create_with_string(platform::String st
 
 std::optional<std::string> FakePasteboardPlatform::url_file_system_representation(
     platform::Url url, std::size_t buffer_size) {
-  note("url_file_system_representation");
+  if (note("url_file_system_representation")) return std::nullopt;
   auto text = utf16_to_utf8(as<Object::Url>(url).text);
   if (!text) return std::nullopt;
   std::string_view rest = *text;
@@ -370,8 +402,7 @@ std::optional<std::string> FakePasteboardPlatform::url_file_system_representatio
 }
 
 platform::Url FakePasteboardPlatform::url_create_from_path(std::string_view path_bytes) {
-  note("url_create_from_path");
-  if (url_from_path_nil) return nullptr;
+  if (note("url_create_from_path") || url_from_path_nil) return nullptr;
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = "file://";
   for (unsigned char c : path_bytes) {
@@ -389,55 +420,52 @@ platform::Url FakePasteboardPlatform::url_create_from_path(std::string_view path
 }
 
 platform::String FakePasteboardPlatform::url_string(platform::Url url) {
-  note("url_string");
+  if (note("url_string")) return nullptr;
   return reinterpret_cast<platform::String>(
       autoreleased(std::make_unique<Object>(Object{Object::Text{as<Object::Url>(url).text}})));
 }
 
 platform::Data FakePasteboardPlatform::data_create_borrowing(ByteView bytes) {
-  note("data_create_borrowing");
-  if (data_borrow_nil) return nullptr;
+  if (note("data_create_borrowing") || data_borrow_nil) return nullptr;
   Object::Blob blob{Bytes{}, true, bytes};
   return reinterpret_cast<platform::Data>(owned(std::make_unique<Object>(Object{blob})));
 }
 
 platform::ImageSource FakePasteboardPlatform::image_source_create(platform::Data data) {
-  note("image_source_create");
-  if (image_source_nil) return nullptr;
+  if (note("image_source_create") || image_source_nil) return nullptr;
   const auto& blob = as<Object::Blob>(data);
   return reinterpret_cast<platform::ImageSource>(
       owned(std::make_unique<Object>(Object{Object::Source{blob.borrowed ? blob.view : ByteView(blob.bytes)}})));
 }
 
 std::string FakePasteboardPlatform::image_source_type(platform::ImageSource) {
-  note("image_source_type");
+  if (note("image_source_type")) return {};
   return image_type;
 }
 
 std::size_t FakePasteboardPlatform::image_source_count(platform::ImageSource) {
-  note("image_source_count");
+  if (note("image_source_count")) return 0;
   return image_count;
 }
 
 int FakePasteboardPlatform::image_source_status(platform::ImageSource) {
-  note("image_source_status");
+  if (note("image_source_status")) return -1;
   return image_status;
 }
 
 int FakePasteboardPlatform::image_source_status_at_index(platform::ImageSource, std::size_t) {
-  note("image_source_status_at_index");
+  if (note("image_source_status_at_index")) return -1;
   return image_status_at_0;
 }
 
 platform::Image FakePasteboardPlatform::image_source_thumbnail(platform::ImageSource, std::size_t,
                                                                const platform::ThumbnailOptions&) {
-  note("image_source_thumbnail");
-  if (thumbnail_fails) return nullptr;
+  if (note("image_source_thumbnail") || thumbnail_fails) return nullptr;
   return reinterpret_cast<platform::Image>(owned(std::make_unique<Object>(Object{Object::Thumbnail{}})));
 }
 
 void FakePasteboardPlatform::release(const void* object) {
-  note("release");
+  if (note("release")) fault_applied = false;  // nothing to fail
   if (owned_.erase(object) == 0) ++bad_releases;
 }
 

@@ -49,6 +49,39 @@ bool is_decimal_number(std::string_view text) {
   return at == text.size();
 }
 
+// Takes one top-level array of strings from the parser and refuses anything else at the first
+// token that breaks the shape, so that no other value is ever built: a 64 MiB request of
+// nested brackets costs nothing, where a document tree of it would take gigabytes.
+struct FileUrlListReader {
+  using json = nlohmann::json;
+  std::vector<std::string> paths;
+  bool in_array = false;
+
+  bool null() { return false; }
+  bool boolean(bool) { return false; }
+  bool number_integer(json::number_integer_t) { return false; }
+  bool number_unsigned(json::number_unsigned_t) { return false; }
+  bool number_float(json::number_float_t, const json::string_t&) { return false; }
+  bool binary(json::binary_t&) { return false; }
+  bool start_object(std::size_t) { return false; }
+  bool key(json::string_t&) { return false; }
+  bool end_object() { return false; }
+  bool string(json::string_t& value) {
+    if (!in_array) return false;
+    paths.push_back(std::move(value));
+    return true;
+  }
+  bool start_array(std::size_t) {
+    if (in_array) return false;
+    in_array = true;
+    return true;
+  }
+  bool end_array() { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) {
+    return false;
+  }
+};
+
 }  // namespace
 
 Result<std::uint32_t> parse_u32_arg(std::string_view text, std::string_view name) {
@@ -80,19 +113,18 @@ Result<std::vector<std::string>> decode_file_url_request(std::string_view reques
   auto invalid = [] {
     return fail(AdapterError::make(ErrorCode::INVALID_ARGS, "Invalid clipboard file URL request"));
   };
-  // The JSON grammar has no byte order mark, and the library would skip one silently.
-  if (request.starts_with("\xEF\xBB\xBF")) return invalid();
-  nlohmann::json value = nlohmann::json::parse(request.begin(), request.end(), nullptr,
-                                               /*allow_exceptions=*/false,
-                                               /*ignore_comments=*/false);
-  if (value.is_discarded() || !value.is_array()) return invalid();
-  std::vector<std::string> paths;
-  paths.reserve(value.size());
-  for (auto& element : value) {
-    if (!element.is_string()) return invalid();
-    paths.push_back(std::move(element.get_ref<std::string&>()));
+  // The JSON grammar has no byte order mark, and the library would skip one silently. A raw
+  // NUL is valid nowhere in a JSON text (not as white space, not inside a string), but the
+  // library takes it for the end of its input and would accept whatever follows unread.
+  if (request.starts_with("\xEF\xBB\xBF") || request.find('\0') != std::string_view::npos) {
+    return invalid();
   }
-  return paths;
+  FileUrlListReader reader;
+  const bool parsed = nlohmann::json::sax_parse(request.begin(), request.end(), &reader,
+                                                nlohmann::json::input_format_t::json,
+                                                /*strict=*/true, /*ignore_comments=*/false);
+  if (!parsed) return invalid();
+  return std::move(reader.paths);
 }
 
 }  // namespace morvane

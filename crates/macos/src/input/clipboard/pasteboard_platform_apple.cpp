@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
+#include "input/clipboard/pasteboard_platform_testing.h"
 #include "input/utf8.h"
 #include "system/apple_declarations.h"
 
@@ -60,6 +61,10 @@ struct Selectors {
   SEL set_data_for_type = sel_registerName("setData:forType:");
   SEL add_object = sel_registerName("addObject:");
   SEL write_objects = sel_registerName("writeObjects:");
+  SEL pasteboard_with_name = sel_registerName("pasteboardWithName:");
+  SEL retain = sel_registerName("retain");
+  SEL release = sel_registerName("release");
+  SEL release_globally = sel_registerName("releaseGlobally");
 };
 
 const Selectors& sel() {
@@ -149,6 +154,9 @@ std::optional<std::string> utf8_of(CFStringRef string) {
   return bytes;
 }
 
+// The named pasteboard that stands in for the general one in the seam's tests; retained.
+id g_named_pasteboard = nullptr;
+
 class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
  public:
   bool class_exists(PlatformClass cls) override { return class_object(cls) != nullptr; }
@@ -161,6 +169,7 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   void autorelease_pool_drain(platform::Pool pool) override { send<void>(obj(pool), sel().drain); }
 
   platform::Pasteboard general_pasteboard() override {
+    if (g_named_pasteboard != nullptr) return handle_of<platform::Pasteboard>(g_named_pasteboard);
     return handle_of<platform::Pasteboard>(
         send<id>(class_object(PlatformClass::pasteboard), sel().general_pasteboard));
   }
@@ -355,6 +364,24 @@ namespace morvane::platform {
 PasteboardPlatform& pasteboard_platform() {
   static apple::ApplePasteboardPlatform platform;
   return platform;
+}
+
+void use_named_pasteboard_for_testing(std::string_view name) {
+  using namespace apple;
+  if (g_named_pasteboard != nullptr) {
+    send<void>(g_named_pasteboard, sel().release_globally);
+    send<void>(g_named_pasteboard, sel().release);
+    g_named_pasteboard = nullptr;
+  }
+  if (name.empty()) return;
+  const CfOwned cf_name(CFStringCreateWithBytes(kCFAllocatorDefault,
+                                                reinterpret_cast<const UInt8*>(name.data()),
+                                                cf_index(name.size()), kCFStringEncodingUTF8,
+                                                false));
+  if (cf_name.get() == nullptr) return;
+  const id named = send<id, id>(class_object(PlatformClass::pasteboard),
+                                sel().pasteboard_with_name, (id)cf_name.get());
+  if (named != nullptr) g_named_pasteboard = send<id>(named, sel().retain);
 }
 
 }  // namespace morvane::platform

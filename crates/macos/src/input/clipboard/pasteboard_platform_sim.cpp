@@ -3,11 +3,13 @@
 // conversion (sim/url_conversion_sim.h) and image sources to the PNG decoder
 // (sim/png_image_source_sim.h). Objects follow the platform's ownership rules: autoreleased
 // ones live until their pool drains, owned ones until release().
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
+#include "input/clipboard/pasteboard_platform_testing.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/clipboard/sim/png_image_source_sim.h"
 #include "input/clipboard/sim/url_conversion_sim.h"
@@ -158,6 +160,9 @@ bool write_to_first_item(PasteboardStore& store, EntryType type, const Value& va
   return result.has_value() && written;
 }
 
+// The store that stands in for the general pasteboard in the seam's tests; empty for none.
+std::string g_named_store_path;
+
 class SimPasteboardPlatform final : public platform::PasteboardPlatform {
  public:
   bool class_exists(platform::PlatformClass) override { return true; }
@@ -181,7 +186,8 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   platform::Pasteboard general_pasteboard() override {
-    PasteboardStore& store = store_at(default_store_path());
+    PasteboardStore& store =
+        store_at(g_named_store_path.empty() ? default_store_path() : g_named_store_path);
     if (!store.load()) return nullptr;
     static std::mutex mutex;
     static std::vector<std::unique_ptr<PasteboardHandle>> handles;
@@ -468,6 +474,19 @@ namespace morvane::platform {
 PasteboardPlatform& pasteboard_platform() {
   static sim::SimPasteboardPlatform platform;
   return platform;
+}
+
+void use_named_pasteboard_for_testing(std::string_view name) {
+  std::error_code ignored;
+  if (!sim::g_named_store_path.empty()) {
+    std::filesystem::remove(sim::g_named_store_path, ignored);
+    std::filesystem::remove(sim::g_named_store_path + ".lock", ignored);
+  }
+  sim::g_named_store_path.clear();
+  if (name.empty()) return;
+  sim::g_named_store_path =
+      (std::filesystem::temp_directory_path() / ("morvane-named-pasteboard-" + std::string(name)))
+          .string();
 }
 
 }  // namespace morvane::platform
