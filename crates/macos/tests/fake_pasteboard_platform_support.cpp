@@ -369,6 +369,21 @@ std::optional<std::string> FakePasteboardPlatform::url_file_system_representatio
   return path.substr(0, path.find('\0'));
 }
 
+bool FakePasteboardPlatform::url_is_file_reference(platform::Url url) {
+  note("url_is_file_reference");
+  return file_references.contains(as<Object::Url>(url).text);
+}
+
+platform::Url FakePasteboardPlatform::url_create_file_path_url(platform::Url url) {
+  note("url_create_file_path_url");
+  std::u16string text = as<Object::Url>(url).text;
+  if (auto reference = file_references.find(text); reference != file_references.end()) {
+    if (!reference->second) return nullptr;
+    text = *reference->second;
+  }
+  return reinterpret_cast<platform::Url>(owned(std::make_unique<Object>(Object{Object::Url{text}})));
+}
+
 platform::Url FakePasteboardPlatform::url_create_from_path(std::string_view path_bytes) {
   note("url_create_from_path");
   if (url_from_path_nil) return nullptr;

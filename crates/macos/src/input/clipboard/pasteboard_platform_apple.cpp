@@ -264,9 +264,14 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   platform::String string_create_utf8(std::string_view utf8) override {
-    return handle_of<platform::String>(CFStringCreateWithBytes(
-        kCFAllocatorDefault, reinterpret_cast<const UInt8*>(utf8.data()), cf_index(utf8.size()),
-        kCFStringEncodingUTF8, false));
+    // CFStringCreateWithBytes would decode the bytes and drop a leading byte-order mark, so
+    // text that begins with U+FEFF would lose it; the code units go in as they are instead.
+    const std::optional<std::u16string> units = utf8_to_utf16(utf8);
+    if (!units) return nullptr;
+    static_assert(sizeof(char16_t) == sizeof(UniChar));
+    return handle_of<platform::String>(CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units->data()),
+        cf_index(units->size())));
   }
 
   platform::Url url_create_with_string(platform::String string) override {
@@ -281,6 +286,14 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
     }
     const auto end = std::find(buffer.begin(), buffer.end(), UInt8{0});
     return std::string(buffer.begin(), end);
+  }
+
+  bool url_is_file_reference(platform::Url url) override {
+    return CFURLIsFileReferenceURL(cf_url(url)) != 0;
+  }
+
+  platform::Url url_create_file_path_url(platform::Url url) override {
+    return handle_of<platform::Url>(CFURLCreateFilePathURL(nullptr, cf_url(url), nullptr));
   }
 
   platform::Url url_create_from_path(std::string_view path_bytes) override {

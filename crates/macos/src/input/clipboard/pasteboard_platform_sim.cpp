@@ -3,6 +3,8 @@
 // conversion (sim/url_conversion_sim.h) and image sources to the PNG decoder
 // (sim/png_image_source_sim.h). Objects follow the platform's ownership rules: autoreleased
 // ones live until their pool drains, owned ones until release().
+#include <sys/stat.h>
+
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -139,6 +141,24 @@ T* autorelease(std::unique_ptr<T> object) {
 template <typename T>
 T* owned(std::unique_ptr<T> object) {
   return object.release();
+}
+
+// CFURLCreateFilePathURL of a reference: the path recorded for the id, while a file with that
+// device and inode is still there. Hard links share an id; the first item's path is taken.
+std::optional<std::string> resolve_file_reference(FileId id) {
+  auto contents = store_at(default_store_path()).load();
+  if (!contents) return std::nullopt;
+  for (const StoreItem& item : (*contents)->items) {
+    const Value* value = item.find(EntryType::file_reference);
+    const auto reference = value == nullptr ? std::nullopt : FileReference::decode(*value);
+    if (!reference || FileId{reference->device, reference->inode} != id) continue;
+    struct stat info {};
+    if (::lstat(reference->path.c_str(), &info) == 0 && info.st_dev == id.device &&
+        info.st_ino == id.inode) {
+      return reference->path;
+    }
+  }
+  return std::nullopt;
 }
 
 // A write by the process that cleared the pasteboard last; anyone else is refused, as the
@@ -381,6 +401,24 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto* handle = as<UrlHandle>(url);
     if (handle == nullptr) return std::nullopt;
     return file_system_representation(handle->url, buffer_size);
+  }
+
+  bool url_is_file_reference(platform::Url url) override {
+    auto* handle = as<UrlHandle>(url);
+    return handle != nullptr && handle->url.file_path &&
+           is_file_reference_path(*handle->url.file_path);
+  }
+
+  platform::Url url_create_file_path_url(platform::Url url) override {
+    auto* handle = as<UrlHandle>(url);
+    if (handle == nullptr || !handle->url.file_path) return nullptr;
+    if (!is_file_reference_path(*handle->url.file_path)) {
+      return handle_of<platform::Url>(
+          owned(std::make_unique<UrlHandle>(handle->url, std::u16string(*handle->owned_text))));
+    }
+    const auto id = file_reference_id(*handle->url.file_path);
+    const auto path = id ? resolve_file_reference(*id) : std::nullopt;
+    return path ? url_create_from_path(*path) : nullptr;
   }
 
   platform::Url url_create_from_path(std::string_view path_bytes) override {
