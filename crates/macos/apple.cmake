@@ -27,9 +27,10 @@ else()
   file(GLOB_RECURSE MORVANE_APPLE_CHECK_HEADERS CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/src/*.h ${CMAKE_SOURCE_DIR}/crates/core/src/*.h)
   # The standard flag comes from CMake: compilers spell C++23 differently (clang 16: -std=c++2b).
+  # MORVANE_TEST_HOOKS is set so that the test-only code is checked too.
   set(MORVANE_APPLE_CHECK_COMMAND
       ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION} -Wall -Wextra -Wno-missing-field-initializers
-      -Werror -I${CMAKE_CURRENT_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/crates/core/src)
+      -Werror -DMORVANE_TEST_HOOKS -I${CMAKE_CURRENT_SOURCE_DIR}/src -I${CMAKE_SOURCE_DIR}/crates/core/src)
 
   set(MORVANE_APPLE_CHECK_STAMPS)
   # Ninja creates an output's folder itself; Make does not.

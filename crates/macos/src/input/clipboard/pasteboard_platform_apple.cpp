@@ -4,8 +4,10 @@
 // an uncast or variadic call would read garbage). nil, NO and NULL come back unchanged.
 //
 // An NSException raised by AppKit (NSPasteboardCommunicationException) is not caught here:
-// the seam has no way to report one.
+// the seam has no way to report one. It unwinds through these plain C++ frames to the entry,
+// which catches it; a test build (MORVANE_TEST_HOOKS) can raise one on request to prove that.
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -149,6 +151,28 @@ std::optional<std::string> utf8_of(CFStringRef string) {
   return bytes;
 }
 
+// Test builds only: when MORVANE_TEST_RAISE_IN names `member`, raises the exception AppKit
+// raises when the pasteboard server fails, from Foundation, below this plain C++ frame. The
+// shipped helper has no such hook: without MORVANE_TEST_HOOKS this does nothing.
+void raise_if_asked([[maybe_unused]] std::string_view member) {
+#if defined(MORVANE_TEST_HOOKS)
+  const char* asked = std::getenv("MORVANE_TEST_RAISE_IN");
+  if (asked == nullptr || member != asked) return;
+  auto ns_string = [](std::u16string_view text) {
+    return CfOwned(CFStringCreateWithCharacters(
+        nullptr, reinterpret_cast<const UniChar*>(text.data()), cf_index(text.size())));
+  };
+  const CfOwned name = ns_string(u"NSPasteboardCommunicationException");
+  const CfOwned reason = ns_string(u"raised on request by a test build");
+  // The exception copies its name and reason; it is autoreleased, and the runtime keeps it
+  // alive while it is raised.
+  const id exception = send<id, id, id, id>(reinterpret_cast<id>(objc_getClass("NSException")),
+                                            sel_registerName("exceptionWithName:reason:userInfo:"),
+                                            (id)name.get(), (id)reason.get(), nullptr);
+  send<void>(exception, sel_registerName("raise"));
+#endif
+}
+
 class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
  public:
   bool class_exists(PlatformClass cls) override { return class_object(cls) != nullptr; }
@@ -174,10 +198,12 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   std::int64_t change_count(platform::Pasteboard pasteboard) override {
+    raise_if_asked("change_count");
     return send<NSInteger>(obj(pasteboard), sel().change_count);
   }
 
   std::int64_t clear_contents(platform::Pasteboard pasteboard) override {
+    raise_if_asked("clear_contents");
     return send<NSInteger>(obj(pasteboard), sel().clear_contents);
   }
 
@@ -227,6 +253,7 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
 
   bool set_string(platform::Pasteboard pasteboard, platform::String string,
                   PasteboardType type) override {
+    raise_if_asked("set_string");
     return send<BOOL, id, id>(obj(pasteboard), sel().set_string_for_type, obj(string),
                               type_constant(type));
   }
