@@ -295,6 +295,23 @@ TEST_F(SimPasteboardPlatformTest, FileReferencesResolveWhileTheirFileIsThere) {
   fs::remove(file);
   fs::rename(moved, file);
   EXPECT_EQ(resolve(), file.string()) << "back again";
+  // Reference text that comes from no item is looked up among the items.
+  auto typed_text = platform::own(p, p.string_create_utf8(url_text));
+  auto typed = platform::own(p, p.url_create_with_string(typed_text.get()));
+  auto typed_path = platform::own(p, p.url_create_file_path_url(typed.get()));
+  ASSERT_TRUE(typed_path);
+  EXPECT_EQ(p.url_file_system_representation(typed_path.get(), 1024), file.string());
+  // A URL read from the item keeps resolving after another application replaced the items,
+  // as the platform resolves through the file system alone.
+  {
+    platform::String text = p.item_string_for_type(p.array_item_at(p.pasteboard_items(pb), 0),
+                                                   PasteboardType::file_url);
+    auto url = platform::own(p, p.url_create_with_string(text));
+    clear_as_another_application();
+    auto path_url = platform::own(p, p.url_create_file_path_url(url.get()));
+    ASSERT_TRUE(path_url);
+    EXPECT_EQ(p.url_file_system_representation(path_url.get(), 1024), file.string());
+  }
 
   // A path URL stays what it is; a reference to an id nothing records does not resolve.
   auto plain = platform::own(p, p.url_create_from_path("/tmp/a b"));
