@@ -1,15 +1,16 @@
-# morvane_apple_syntax_check(TARGET SOURCES <files> HEADERS <files> INCLUDES <dirs>)
+# morvane_apple_syntax_check(TARGET SOURCES <files> HEADERS <files> INCLUDES <dirs> [FLAGS <flags>])
 # Off macOS: compiles each plain C++ Apple source with -fsyntax-only against the project's own
 # Apple declarations, as part of the build (target TARGET) and as a test
 # (AppleSourcesCompile.<name>), so wrong types, casts and names show up without a Mac.
 function(morvane_apple_syntax_check target)
-  cmake_parse_arguments(PARSE_ARGV 1 CHECK "" "" "SOURCES;HEADERS;INCLUDES")
+  cmake_parse_arguments(PARSE_ARGV 1 CHECK "" "" "SOURCES;HEADERS;INCLUDES;FLAGS")
   # The standard flag comes from CMake: compilers spell C++23 differently (clang 16: -std=c++2b).
   set(command ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION}
       -Wall -Wextra -Wno-missing-field-initializers -Werror)
   if(MORVANE_LIBCXX)
     list(APPEND command -stdlib=libc++)
   endif()
+  list(APPEND command ${CHECK_FLAGS})
   foreach(dir IN LISTS CHECK_INCLUDES)
     list(APPEND command -I${dir})
   endforeach()

@@ -1,6 +1,7 @@
 // URL text to file-system path, as the simulated platform converts it, and back: no input may
 // crash it, every path it yields fits the buffer and stops at a NUL, and every path it yields
-// survives the trip to a file URL and back unchanged.
+// survives the trip to a file URL and back unchanged; a file reference id survives the trip to
+// its URL and back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   require(percent_decode(percent_encode_path(input)) == input);
+  // A reference path that names an id names it through its URL too.
+  if (const auto id = file_reference_id(input)) {
+    const auto reference = parse_url(file_reference_url(*id));
+    require(reference && reference->file_path && file_reference_id(*reference->file_path) == id);
+  }
 
   const auto url = parse_url(input);
   if (!url) return 0;

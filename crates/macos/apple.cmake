@@ -30,5 +30,7 @@ else()
   morvane_apple_syntax_check(apple_syntax_check
     SOURCES ${MORVANE_APPLE_CPP_SOURCES}
     HEADERS ${MORVANE_APPLE_CHECK_HEADERS}
-    INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/crates/core/src)
+    INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/crates/core/src
+    # The test-only code is checked too.
+    FLAGS -DMORVANE_TEST_HOOKS)
 endif()

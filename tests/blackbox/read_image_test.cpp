@@ -1,6 +1,7 @@
 // PngSuite through the real helper: every valid image planted by another application comes back
 // byte for byte with its dimensions, and every broken one is refused for its own defect.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <map>
@@ -100,6 +101,102 @@ TEST(ReadImageBlackBoxTest, EveryBrokenSuiteImageIsRefusedForItsDefect) {
     EXPECT_EQ(validated->header["disposition"].dump(), R"({"delivery":"unknown","retry":"unknown"})")
         << name;
   }
+}
+
+std::string be32(std::uint32_t value) {
+  return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+}
+
+std::string png_chunk(std::string_view type, std::string_view data) {
+  std::string typed = std::string(type) + std::string(data);
+  const auto crc = crc32_z(0, reinterpret_cast<const Bytef*>(typed.data()), typed.size());
+  return be32(static_cast<std::uint32_t>(data.size())) + typed + be32(static_cast<std::uint32_t>(crc));
+}
+
+// A 3x2 greyscale PNG with the given chunks between its header and its image data.
+std::string png_with(const std::vector<std::string>& chunks) {
+  const std::uint8_t rows[] = {0, 1, 2, 3, 0, 4, 5, 6};
+  std::string compressed(compressBound(sizeof rows), '\0');
+  uLongf size = compressed.size();
+  compress(reinterpret_cast<Bytef*>(compressed.data()), &size, rows, sizeof rows);
+  compressed.resize(size);
+  std::string png = "\x89PNG\r\n\x1a\n" +
+                    png_chunk("IHDR", be32(3) + be32(2) + std::string("\x08\0\0\0\0", 5));
+  for (const auto& chunk : chunks) png += chunk;
+  return png + png_chunk("IDAT", compressed) + png_chunk("IEND", "");
+}
+
+// The `index`th text or suggested-palette chunk of a kind, each with a name of its own.
+std::string kept_chunk(std::string_view type, int index) {
+  std::string data = "k" + std::to_string(index) + '\0';
+  if (type == "tEXt") data += "v";
+  if (type == "zTXt") data += std::string("\0\x78\x9c\x2b\x03\x00\x00\x77\x00\x77", 10);  // "v"
+  if (type == "iTXt") data += std::string("\0\0\0\0v", 5);
+  if (type == "sPLT") data += std::string("\x08\x0a\x14\x1e\xff\x00\x01", 7);
+  return png_chunk(type, data);
+}
+
+// An image that ImageIO accepts is accepted by every operation that checks one, however many
+// text or suggested-palette chunks it holds (up to the chunk walk's 65,536 chunks in all) and
+// however large its text (one chunk filling the whole 64 MiB request); the same image with one
+// wrong CRC among those chunks is refused by all of them.
+TEST(ReadImageBlackBoxTest, TextAndPaletteChunksDoNotLimitAnImage) {
+  struct Row {
+    std::string name;
+    std::string png;
+    std::size_t crc_at;  // the last byte of one of those chunks' CRC
+  };
+  std::vector<Row> rows;
+  for (const std::string_view type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+    for (const int count : {1001, 65'536 - 3}) {
+      std::vector<std::string> chunks;
+      std::size_t crc_at = 8 + 25 - 1;
+      for (int i = 0; i < count; ++i) {
+        chunks.push_back(kept_chunk(type, i));
+        if (i <= count / 2) crc_at += chunks.back().size();
+      }
+      rows.push_back({std::string(type) + " x" + std::to_string(count), png_with(chunks), crc_at});
+    }
+  }
+  const std::size_t fill = (64u << 20) - png_with({png_chunk("tEXt", "big")}).size();
+  rows.push_back({"tEXt of 64 MiB", png_with({png_chunk("tEXt", "big" + std::string(fill, 'x'))}),
+                  8 + 25 + 12 + 3 + fill - 1});
+  ASSERT_EQ(rows.back().png.size(), 64u << 20);
+
+  SimPasteboard pb;
+  const std::string planted = pb.store().string() + ".png";
+  const std::string platform = "Clipboard PNG failed platform validation";
+  for (auto& row : rows) {
+    auto validated = call(pb.helper({"validate:png"}, row.png));
+    ASSERT_TRUE(validated) << row.name;
+    EXPECT_EQ(validated->status, 0) << row.name << ": " << validated->header_text;
+    auto written = call(pb.helper({"write:image", "3", "2", "1"}, row.png));
+    ASSERT_TRUE(written) << row.name;
+    EXPECT_EQ(written->status, 0) << row.name << ": " << written->header_text;
+    for (const char* operation : {"read:image", "read:auto"}) {
+      auto read = call(pb.helper({operation}));
+      ASSERT_TRUE(read) << row.name;
+      EXPECT_EQ(read->header["metadata"].dump(), R"({"height":2,"kind":"image","width":3})")
+          << row.name << " " << operation << ": " << read->header_text;
+      EXPECT_TRUE(read->payload == row.png) << row.name << " " << operation;
+    }
+
+    row.png[row.crc_at] ^= 0x01;
+    validated = call(pb.helper({"validate:png"}, row.png));
+    ASSERT_TRUE(validated) << row.name;
+    EXPECT_EQ(validated->header["message"], platform) << row.name << " with a bad CRC";
+    written = call(pb.helper({"write:image", "3", "2", "1"}, row.png));
+    ASSERT_TRUE(written) << row.name;
+    EXPECT_EQ(written->header["message"], platform) << row.name << " with a bad CRC";
+    std::ofstream(planted, std::ios::binary) << row.png;
+    ASSERT_EQ(pb.tool({"write", "--png", planted}).status, 0);
+    for (const char* operation : {"read:image", "read:auto"}) {
+      auto read = call(pb.helper({operation}));
+      ASSERT_TRUE(read) << row.name;
+      EXPECT_EQ(read->header["message"], platform) << row.name << " " << operation << " with a bad CRC";
+    }
+  }
+  std::filesystem::remove(planted);
 }
 
 TEST(ValidatePngBlackBoxTest, NeedsNoPasteboard) {

@@ -90,6 +90,60 @@ TEST(ReadBlackBoxTest, FileUrlsThatAreNotLocalUtf8PathsAreRefused) {
   }
 }
 
+// Files copied in Finder arrive as file reference URLs; each reads back as the path of its
+// file, in item order among path URLs and items that carry no URL, for both reads that
+// return paths.
+TEST(ReadBlackBoxTest, FileReferencesReadAsThePathsOfTheirFiles) {
+  SimPasteboard pb;
+  const std::filesystem::path dir = pb.store().string() + ".files";
+  std::filesystem::create_directories(dir);
+  std::vector<std::string> files;
+  for (const char* name : {"with space", "100%", "a#b", "caf\xc3\xa9 \xf0\x9f\x98\x80"}) {
+    files.push_back((dir / name).string());
+    std::ofstream(files.back()) << name;
+  }
+  auto written = pb.tool({"write", "--file-reference", files[0], "--file-url", "file:///plain",
+                          "--plain-item", "--file-reference", files[1], "--file-reference",
+                          files[2], "--plain-item", "--file-reference", files[3]});
+  ASSERT_EQ(written.status, 0) << written.error_output;
+  // Another application sees the reference URLs themselves.
+  const std::string urls = pb.tool({"read", "file-urls"}).output;
+  EXPECT_TRUE(urls.starts_with("file:///.file/id=")) << urls;
+  EXPECT_EQ(std::count(urls.begin(), urls.end(), '\n'), 5);
+
+  const std::string expected =
+      nlohmann::json({files[0], "/plain", files[1], files[2], files[3]}).dump();
+  for (const char* operation : {"read:file_urls", "read:auto"}) {
+    auto read = call(pb.helper({operation}));
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(read->status, 0) << operation << ": " << read->header_text;
+    EXPECT_EQ(read->header["metadata"].dump(), R"({"kind":"file_urls"})") << operation;
+    EXPECT_EQ(read->payload, expected) << operation;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// A reference whose file is gone names nothing: the read fails as a whole, with no partial list.
+TEST(ReadBlackBoxTest, AReferenceToADeletedFileIsRefused) {
+  SimPasteboard pb;
+  const std::string file = pb.store().string() + ".gone";
+  std::ofstream(file) << "soon gone";
+  ASSERT_EQ(pb.tool({"write", "--file-url", "file:///ok", "--file-reference", file}).status, 0);
+  std::filesystem::remove(file);
+  for (const char* operation : {"read:file_urls", "read:auto"}) {
+    auto read = call(pb.helper({operation}));
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(read->status, 1) << operation;
+    EXPECT_EQ(read->header["error_code"], "ACTION_FAILED") << operation;
+    EXPECT_EQ(read->header["message"], "Clipboard file URL is not a local UTF-8 path") << operation;
+    EXPECT_EQ(read->payload, "") << operation;
+  }
+  // A reference can only be made to a file that exists.
+  auto refused = pb.tool({"write", "--file-reference", file});
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_NE(refused.error_output.find("cannot find"), std::string::npos) << refused.error_output;
+}
+
 TEST(ReadBlackBoxTest, ItemLimitCountsItemsWithoutUrls) {
   SimPasteboard pb;
   for (std::size_t items : {1024u, 1025u}) {

@@ -37,6 +37,8 @@ TEST(SimPasteboardToolTest, BadArgumentsAreUsageErrors) {
       {"write", "--text", "a", "--text-file", "/dev/null"},
       {"write", "--png", "a.png", "--png", "b.png"},
       {"write", "--html", "x"},
+      {"write", "--file-reference"},
+      {"write", "--file-reference", ""},
       {"set", "access-behavior", "4"},
       {"set", "access-behavior", "-1"},
       {"set", "access-behavior", "01"},

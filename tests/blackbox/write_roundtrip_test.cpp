@@ -44,6 +44,9 @@ TEST(WriteBlackBoxTest, TextRoundTrips) {
       "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac",
       "\xf0\x9f\x98\x80 outside the basic plane \xf0\x90\x8d\x88",
       "line\nfeed \"quoted\" \\ tab\t",
+      "\xef\xbb\xbf" "begins with U+FEFF",
+      "\xef\xbb\xbf",
+      std::string("embedded\0NUL", 12),
       repeat("a", 1'000'000),
       repeat("\xf0\x9f\x98\x80", 500'000),
   };

@@ -1,9 +1,13 @@
 #include "sim_pasteboard_command.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "input/clipboard/sim/pasteboard_store_sim.h"
+#include "input/clipboard/sim/url_conversion_sim.h"
 #include "input/utf8.h"
 
 namespace morvane::sim_tool {
@@ -12,9 +16,12 @@ const char* const kUsage =
     "Plays another application on the simulated general pasteboard.\n"
     "usage:\n"
     "  sim_pasteboard write [--text TEXT | --text-file PATH] [--png PATH] [--file-url URL]...\n"
-    "                       [--plain-item]...\n"
-    "      clears the pasteboard and writes in one step; each --file-url and --plain-item\n"
-    "      starts an item, the text and the PNG go to the first item; prints the change count\n"
+    "                       [--file-reference PATH]... [--plain-item]...\n"
+    "      clears the pasteboard and writes in one step; each --file-url, --file-reference and\n"
+    "      --plain-item starts an item, in the order given, the text and the PNG go to the first\n"
+    "      item; prints the change count. --file-reference plants the file reference URL\n"
+    "      file:///.file/id=<device>.<inode> of PATH, which resolves to PATH for as long as that\n"
+    "      file is there\n"
     "  sim_pasteboard clear                      prints the new change count\n"
     "  sim_pasteboard read text|png|file-urls|change-count\n"
     "      exit status 1 with no output when the pasteboard holds no such content\n"
@@ -44,13 +51,16 @@ std::expected<Command, std::string> parse_write(const Arguments& args) {
       continue;
     }
     if (option != "--text" && option != "--text-file" && option != "--png" &&
-        option != "--file-url") {
+        option != "--file-url" && option != "--file-reference") {
       return bad("unknown option " + option);
     }
     if (i + 1 == args.size()) return bad(option + " needs a value");
     const std::string& value = args[++i];
     if (option == "--file-url") {
-      write.items.push_back(PlannedItem{value});
+      write.items.push_back(PlannedItem{value, std::nullopt});
+    } else if (option == "--file-reference") {
+      if (value.empty()) return bad("--file-reference needs a path");
+      write.items.push_back(PlannedItem{std::nullopt, value});
     } else if (option == "--png") {
       if (write.png_file) return bad("--png given twice");
       write.png_file = value;
@@ -126,12 +136,29 @@ int print_change_count(const std::expected<sim::Snapshot, sim::IoError>& content
   return print(std::to_string((*contents)->change_count) + "\n");
 }
 
+// What one item of a write holds besides the text and the PNG.
+struct ItemValues {
+  std::optional<Value> file_url;
+  std::optional<Value> file_reference;
+};
+
 // Everything a write puts on the pasteboard, read and checked before the store is touched.
 struct WriteValues {
   std::optional<Value> text;
   std::optional<Value> png;
-  std::vector<std::optional<Value>> file_urls;  // one per item
+  std::vector<ItemValues> items;
 };
+
+// The reference URL of the file at `path` and the record that resolves it, taken now.
+std::expected<ItemValues, std::string> file_reference_item(const std::string& path) {
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  struct stat info {};
+  if (error || ::lstat(absolute.c_str(), &info) != 0) return std::unexpected("cannot find " + path);
+  const sim::FileReference reference{info.st_dev, info.st_ino, absolute};
+  const std::string url = sim::file_reference_url({reference.device, reference.inode});
+  return ItemValues{Value::of_utf16(std::u16string(url.begin(), url.end())), reference.encode()};
+}
 
 std::expected<WriteValues, std::string> gather(const Write& write) {
   WriteValues values;
@@ -149,13 +176,17 @@ std::expected<WriteValues, std::string> gather(const Write& write) {
     values.png = Value::of_bytes(std::move(*png));
   }
   for (const PlannedItem& item : write.items) {
-    if (!item.file_url) {
-      values.file_urls.emplace_back();
-      continue;
+    if (item.file_reference) {
+      auto reference = file_reference_item(*item.file_reference);
+      if (!reference) return std::unexpected(reference.error());
+      values.items.push_back(std::move(*reference));
+    } else if (item.file_url) {
+      auto url = utf16_value(*item.file_url, "the file URL " + *item.file_url);
+      if (!url) return std::unexpected(url.error());
+      values.items.push_back(ItemValues{std::move(*url), std::nullopt});
+    } else {
+      values.items.emplace_back();
     }
-    auto url = utf16_value(*item.file_url, "the file URL " + *item.file_url);
-    if (!url) return std::unexpected(url.error());
-    values.file_urls.emplace_back(std::move(*url));
   }
   return values;
 }
@@ -165,9 +196,10 @@ int run_write(const Write& write, sim::PasteboardStore& store) {
   if (!values) return fail(values.error());
   return print_change_count(store.update([&](StoreContents& contents) {
     contents.clear_by(sim::process_owner_token());
-    for (const auto& url : values->file_urls) {
+    for (const ItemValues& planned : values->items) {
       sim::StoreItem& item = contents.items.emplace_back();
-      if (url) item.put(EntryType::file_url, *url);
+      if (planned.file_url) item.put(EntryType::file_url, *planned.file_url);
+      if (planned.file_reference) item.put(EntryType::file_reference, *planned.file_reference);
     }
     if (values->text) contents.first_item().put(EntryType::string, *values->text);
     if (values->png) contents.first_item().put(EntryType::png, *values->png);

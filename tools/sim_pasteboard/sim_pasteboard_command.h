@@ -12,9 +12,10 @@
 
 namespace morvane::sim_tool {
 
-// One pasteboard item of a write: a --file-url or a --plain-item.
+// One pasteboard item of a write: a --file-url, a --file-reference or a --plain-item.
 struct PlannedItem {
   std::optional<std::string> file_url;
+  std::optional<std::string> file_reference;  // the path of the file the reference URL names
 };
 
 struct Write {

@@ -59,6 +59,9 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   bool mutable_array_nil = false;
   bool string_create_nil = false;
   bool url_from_path_nil = false;
+  // File reference URLs, by their text: the path URL text each resolves to, or nullopt when it
+  // does not resolve (the file is gone). Every other URL is a path URL.
+  std::map<std::u16string, std::optional<std::u16string>> file_references;
   bool data_borrow_nil = false;
   bool image_source_nil = false;
   std::string image_type = "public.png";
@@ -126,6 +129,8 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   platform::Url url_create_with_string(platform::String string) override;
   std::optional<std::string> url_file_system_representation(platform::Url url,
                                                            std::size_t buffer_size) override;
+  bool url_is_file_reference(platform::Url url) override;
+  platform::Url url_create_file_path_url(platform::Url url) override;
   platform::Url url_create_from_path(std::string_view path_bytes) override;
   platform::String url_string(platform::Url url) override;
   platform::Data data_create_borrowing(ByteView bytes) override;

@@ -401,6 +401,21 @@ std::optional<std::string> FakePasteboardPlatform::url_file_system_representatio
   return path.substr(0, path.find('\0'));
 }
 
+bool FakePasteboardPlatform::url_is_file_reference(platform::Url url) {
+  if (note("url_is_file_reference") || url == nullptr) return false;
+  return file_references.contains(as<Object::Url>(url).text);
+}
+
+platform::Url FakePasteboardPlatform::url_create_file_path_url(platform::Url url) {
+  if (note("url_create_file_path_url") || url == nullptr) return nullptr;
+  std::u16string text = as<Object::Url>(url).text;
+  if (auto reference = file_references.find(text); reference != file_references.end()) {
+    if (!reference->second) return nullptr;
+    text = *reference->second;
+  }
+  return reinterpret_cast<platform::Url>(owned(std::make_unique<Object>(Object{Object::Url{text}})));
+}
+
 platform::Url FakePasteboardPlatform::url_create_from_path(std::string_view path_bytes) {
   if (note("url_create_from_path") || url_from_path_nil) return nullptr;
   static constexpr char kHex[] = "0123456789ABCDEF";

@@ -6,6 +6,7 @@
 #include "fake_clock.h"
 #include "fake_pasteboard_platform.h"
 #include "input/clipboard/clipboard_file_urls.h"
+#include "input/utf8.h"
 
 namespace morvane {
 namespace {
@@ -91,6 +92,92 @@ TEST_F(FileUrlsTest, UrlTextToPathRules) {
       EXPECT_EQ(paths.error().message, "Clipboard file URL is not a local UTF-8 path") << label;
     }
     EXPECT_EQ(fake.live_owned_objects(), 0u) << label;
+  }
+}
+
+// Finder's copied files are file reference URLs; each is read as the path of the file it names,
+// and that path then meets the same rules as any other.
+TEST_F(FileUrlsTest, FileReferenceUrlsAreReadAsThePathsTheyName) {
+  const std::u16string reference = u"file:///.file/id=6571367.2773272";
+  struct Case {
+    std::optional<std::u16string> resolves_to;  // nullopt: the file is gone
+    std::optional<std::string> path;
+  };
+  const Case cases[] = {
+      {u"file:///Users/me/a%20b%25%23%C3%A9.txt", "/Users/me/a b%#\xC3\xA9.txt"},
+      {std::nullopt, std::nullopt},
+      {u"file:///tmp/%FF", std::nullopt},                         // not UTF-8
+      {url_with_path_bytes(1023), "/" + std::string(1022, 'p')},  // fits the buffer
+      {url_with_path_bytes(1024), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    FakePasteboardPlatform fake;
+    fake.file_references[reference] = c.resolves_to;
+    fake.items = {FakePasteboardPlatform::url_item(u"file:///plain"),
+                  FakePasteboardPlatform::url_item(reference)};
+    auto paths = read(fake, deadline);
+    const std::string label = c.path.value_or("<refused>").substr(0, 40);
+    if (c.path) {
+      ASSERT_TRUE(paths) << label << ": " << paths.error().message;
+      EXPECT_EQ(*paths, (std::vector<std::string>{"/plain", *c.path})) << label;
+    } else {
+      ASSERT_FALSE(paths) << label;  // never a partial list
+      EXPECT_EQ(paths.error().message, "Clipboard file URL is not a local UTF-8 path") << label;
+    }
+    EXPECT_EQ(fake.count_calls("url_create_file_path_url"), 1) << label;
+    EXPECT_EQ(fake.live_owned_objects(), 0u) << label;
+    EXPECT_EQ(fake.bad_releases, 0) << label;
+  }
+}
+
+TEST_F(FileUrlsTest, OnlyAParsedLocalUrlIsAskedWhetherItIsAReference) {
+  const std::u16string refused[] = {u"file://localhost/.file/id=1.2", u"FILE:///.file/id=1.2",
+                                    u"file:///.file/id=1.2%00", u"file:///.file/id=1 2"};
+  for (const auto& url : refused) {
+    FakePasteboardPlatform fake;
+    fake.file_references[url] = u"file:///resolved";
+    fake.items = {FakePasteboardPlatform::url_item(url)};
+    auto paths = read(fake, deadline);
+    ASSERT_FALSE(paths);
+    EXPECT_EQ(paths.error().message, "Clipboard file URL is not a local UTF-8 path");
+    EXPECT_EQ(fake.count_calls("url_is_file_reference"), 0);
+    EXPECT_EQ(fake.count_calls("url_create_file_path_url"), 0);
+  }
+  // A path URL is used as it is.
+  fake.items = {FakePasteboardPlatform::url_item(u"file:///plain")};
+  ASSERT_TRUE(read(fake, deadline));
+  EXPECT_EQ(fake.count_calls("url_is_file_reference"), 1);
+  EXPECT_EQ(fake.count_calls("url_create_file_path_url"), 0);
+}
+
+// The budgets measure the URL text on the pasteboard, never the path URL it resolves to.
+TEST_F(FileUrlsTest, BudgetsCountTheReferenceTextAsItStands) {
+  // A reference padded to 16,385 units is over, however short its file's path.
+  std::u16string long_reference = url_of_units(16'385);
+  fake.file_references[long_reference] = u"file:///short";
+  expect_error(read_urls({long_reference}), "File URL exceeds its text budget");
+
+  // 61 URLs of 16,384 units, one of 556 and a reference of 20 make exactly 1,000,000; the
+  // reference resolves to a path URL of 3,008 units, which is not counted.
+  const std::u16string reference = u"file:///.file/id=1.2";
+  ASSERT_EQ(reference.size(), 20u);
+  std::u16string resolved = u"file:///";
+  for (int i = 0; i < 500; ++i) resolved += u"%C3%A9";
+  for (std::size_t last : {556u, 557u}) {
+    FakePasteboardPlatform fresh;
+    fresh.file_references[reference] = resolved;
+    for (int i = 0; i < 61; ++i) fresh.items.push_back(FakePasteboardPlatform::url_item(url_of_units(16'384)));
+    fresh.items.push_back(FakePasteboardPlatform::url_item(url_of_units(last)));
+    fresh.items.push_back(FakePasteboardPlatform::url_item(reference));
+    auto paths = read(fresh, deadline);
+    if (last == 556) {
+      ASSERT_TRUE(paths) << paths.error().message;
+      ASSERT_EQ(paths->size(), 63u);
+      EXPECT_EQ(utf16_length(paths->back()), 501u);
+    } else {
+      ASSERT_FALSE(paths);
+      EXPECT_EQ(paths.error().message, "File URLs exceed the total text budget");
+    }
   }
 }
 

@@ -72,6 +72,26 @@ TEST(SetContentTest, TextBudgetIsCheckedBeforeAnythingElse) {
   }
 }
 
+// The text reaches the pasteboard unit for unit: a leading U+FEFF is a character like any
+// other, not a byte-order mark to drop, and the read-back agrees.
+TEST(SetContentTest, TextArrivesWithEveryCodeUnit) {
+  const std::string cases[] = {
+      "\xEF\xBB\xBF" "begins with U+FEFF",
+      "\xEF\xBB\xBF",
+      "\xEF\xBB\xBF\xEF\xBB\xBF" "two",
+      "ends with U+FEFF \xEF\xBB\xBF",
+      std::string("embedded\0NUL", 12),
+      "\xF0\x9F\x98\x80 outside the basic plane",
+  };
+  for (const auto& text : cases) {
+    Fixture f;
+    Status result = f.write(TextContent{text});
+    EXPECT_TRUE(result) << text << ": " << (result ? "" : result.error().message);
+    ASSERT_EQ(f.fake.items.size(), 1u);
+    EXPECT_EQ(f.fake.items[0].text, utf8_to_utf16(text)) << text;
+  }
+}
+
 TEST(SetContentTest, OversizedTextIsRefusedEvenWithAnExpiredDeadline) {
   Fixture f;
   FakeClock::advance_ms(10'000);

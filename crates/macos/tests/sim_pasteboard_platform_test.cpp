@@ -11,6 +11,8 @@
 
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
+#include "input/clipboard/sim/url_conversion_sim.h"
+#include "input/utf8.h"
 #include "support/test_data.h"
 
 namespace morvane::sim {
@@ -252,6 +254,89 @@ TEST_F(SimPasteboardPlatformTest, ObjectsLiveUntilTheirPoolDrainsOrTheirRelease)
   EXPECT_EQ(p.url_create_with_string(malformed.get()), nullptr);
 }
 
+// A reference URL resolves through the record in the store for exactly as long as the file it
+// was made for is at its path: not after the file is removed, nor once another file has taken
+// its place.
+TEST_F(SimPasteboardPlatformTest, FileReferencesResolveWhileTheirFileIsThere) {
+  const fs::path file = dir_ / "named file";
+  std::ofstream(file) << "x";
+  struct stat info {};
+  ASSERT_EQ(::lstat(file.c_str(), &info), 0);
+  const FileId id{info.st_dev, info.st_ino};
+  const std::string url_text = file_reference_url(id);
+  ASSERT_TRUE(store_at(store_path_).update([&](StoreContents& c) {
+    StoreItem& item = c.items.emplace_back();
+    item.put(EntryType::file_url, Value::of_utf16(std::u16string(url_text.begin(), url_text.end())));
+    item.put(EntryType::file_reference, FileReference{id.device, id.inode, file.string()}.encode());
+    return true;
+  }));
+  platform::Pasteboard pb = pasteboard();
+  // The record is no pasteboard type of its own.
+  platform::Array types = p.types(pb);
+  EXPECT_EQ(p.array_count(types), 1u);
+  EXPECT_TRUE(p.array_contains_type(types, PasteboardType::file_url));
+
+  auto resolve = [&]() -> std::optional<std::string> {
+    platform::String text = p.item_string_for_type(p.array_item_at(p.pasteboard_items(pb), 0),
+                                                   PasteboardType::file_url);
+    auto url = platform::own(p, p.url_create_with_string(text));
+    EXPECT_TRUE(p.url_is_file_reference(url.get()));
+    auto path_url = platform::own(p, p.url_create_file_path_url(url.get()));
+    if (!path_url) return std::nullopt;
+    EXPECT_FALSE(p.url_is_file_reference(path_url.get()));
+    return p.url_file_system_representation(path_url.get(), 1024);
+  };
+  EXPECT_EQ(resolve(), file.string());
+  const fs::path moved = dir_ / "moved";
+  fs::rename(file, moved);
+  EXPECT_EQ(resolve(), std::nullopt) << "gone from its path";
+  std::ofstream(file) << "another file";  // moved still holds the old inode, so this is a new one
+  EXPECT_EQ(resolve(), std::nullopt) << "another file in its place";
+  fs::remove(file);
+  fs::rename(moved, file);
+  EXPECT_EQ(resolve(), file.string()) << "back again";
+  // Reference text that comes from no item is looked up among the items.
+  auto typed_text = platform::own(p, p.string_create_utf8(url_text));
+  auto typed = platform::own(p, p.url_create_with_string(typed_text.get()));
+  auto typed_path = platform::own(p, p.url_create_file_path_url(typed.get()));
+  ASSERT_TRUE(typed_path);
+  EXPECT_EQ(p.url_file_system_representation(typed_path.get(), 1024), file.string());
+  // A URL read from the item keeps resolving after another application replaced the items,
+  // as the platform resolves through the file system alone.
+  {
+    platform::String text = p.item_string_for_type(p.array_item_at(p.pasteboard_items(pb), 0),
+                                                   PasteboardType::file_url);
+    auto url = platform::own(p, p.url_create_with_string(text));
+    clear_as_another_application();
+    auto path_url = platform::own(p, p.url_create_file_path_url(url.get()));
+    ASSERT_TRUE(path_url);
+    EXPECT_EQ(p.url_file_system_representation(path_url.get(), 1024), file.string());
+  }
+
+  // A path URL stays what it is; a reference to an id nothing records does not resolve.
+  auto plain = platform::own(p, p.url_create_from_path("/tmp/a b"));
+  EXPECT_FALSE(p.url_is_file_reference(plain.get()));
+  auto same = platform::own(p, p.url_create_file_path_url(plain.get()));
+  EXPECT_EQ(p.url_file_system_representation(same.get(), 1024), "/tmp/a b");
+  auto unknown_text = platform::own(p, p.string_create_utf8(file_reference_url({id.device, id.inode + 1})));
+  auto unknown = platform::own(p, p.url_create_with_string(unknown_text.get()));
+  EXPECT_TRUE(p.url_is_file_reference(unknown.get()));
+  EXPECT_EQ(p.url_create_file_path_url(unknown.get()), nullptr);
+}
+
+// Strings made through the seam hold the text's code units exactly, whatever they are.
+TEST_F(SimPasteboardPlatformTest, TextKeepsEveryCodeUnit) {
+  platform::Pasteboard pb = pasteboard();
+  for (const std::string& text : {std::string("\xEF\xBB\xBF" "begins with U+FEFF"),
+                                 std::string("a\0b", 3), std::string("\xF0\x9F\x98\x80")}) {
+    p.clear_contents(pb);
+    ASSERT_TRUE(set_text(pb, text, PasteboardType::string));
+    platform::String read = p.string_for_type(pb, PasteboardType::string);
+    EXPECT_EQ(p.string_length(read), utf16_length(text));
+    EXPECT_EQ(text_of(read), text);
+  }
+}
+
 TEST_F(SimPasteboardPlatformTest, ImageSourceBorrowsAndDecodes) {
   const Bytes suite_image = [] {
     std::ifstream in(testing::png_suite() / "basn2c08.png", std::ios::binary);
@@ -284,6 +369,8 @@ TEST(SimStoreFormatTest, EncodingRoundTrips) {
   contents.first_item().put(EntryType::string, Value::of_utf16(u"odd"));
   contents.items.emplace_back();  // an item with nothing on it
   contents.items.emplace_back().put(EntryType::file_url, Value::of_utf16(u"file:///x"));
+  contents.items.back().put(EntryType::file_reference,
+                            FileReference{7, 1ull << 40, "/odd length \xC3\xA9"}.encode());
 
   const Bytes bytes = encode_store(contents).flatten();
   auto decoded = decode_store(bytes, nullptr, true);
@@ -298,6 +385,12 @@ TEST(SimStoreFormatTest, EncodingRoundTrips) {
   EXPECT_EQ(decoded->first(EntryType::file_url)->utf16(), u"file:///x");
   const std::vector<EntryType> declared{EntryType::png, EntryType::string, EntryType::file_url};
   EXPECT_EQ(decoded->types(), declared);
+  const auto reference = FileReference::decode(*decoded->first(EntryType::file_reference));
+  ASSERT_TRUE(reference);
+  EXPECT_EQ(reference->device, 7u);
+  EXPECT_EQ(reference->inode, 1ull << 40);
+  EXPECT_EQ(reference->path, "/odd length \xC3\xA9");
+  EXPECT_FALSE(FileReference::decode(Value::of_bytes(Bytes(15, 0))));
 }
 
 }  // namespace

@@ -126,6 +126,58 @@ TEST(SimPngImageSourceTest, EveryChecksumIsChecked) {
   for (const Case& c : cases) EXPECT_FALSE(decode_png_completely(c.png)) << c.what;
 }
 
+// The data of the `index`th chunk of a kind the decoder would keep: each with a name of its
+// own, as text keywords and palette names may repeat but need not.
+Bytes kept_chunk_data(std::string_view type, int index) {
+  const std::string name = "k" + std::to_string(index);
+  Bytes data(name.begin(), name.end());
+  data.push_back(0);
+  if (type == "tEXt") {
+    data.push_back('v');
+  } else if (type == "zTXt") {
+    data.push_back(0);  // deflate
+    const std::uint8_t text[] = {'v'};
+    Bytes compressed(compressBound(sizeof text));
+    uLongf size = compressed.size();
+    compress(compressed.data(), &size, text, sizeof text);
+    data.insert(data.end(), compressed.begin(), compressed.begin() + static_cast<long>(size));
+  } else if (type == "iTXt") {
+    data.insert(data.end(), {0, 0, 0, 0, 'v'});  // uncompressed, no language, no translation
+  } else {
+    data.insert(data.end(), {8, 10, 20, 30, 255, 0, 1});  // sPLT: 8-bit, one entry
+  }
+  return data;
+}
+
+// The decoder keeps no count and no size of its own on text and palette chunks: 1000, 1001 and
+// as many as the chunk walk admits (65,536 chunks in all) decode; so does one text chunk that
+// fills a 64 MiB file. A wrong CRC on any of them still fails.
+TEST(SimPngImageSourceTest, TextAndPaletteChunksAreNotLimited) {
+  for (const std::string_view type : {"tEXt", "zTXt", "iTXt", "sPLT"}) {
+    for (const int count : {1000, 1001, 65'536 - 3}) {
+      std::vector<Bytes> chunks;
+      chunks.reserve(static_cast<std::size_t>(count));
+      for (int i = 0; i < count; ++i) chunks.push_back(chunk(type, kept_chunk_data(type, i)));
+      Bytes png = grey_png(3, 2, chunks);
+      EXPECT_TRUE(decode_png_completely(png)) << type << " x" << count;
+      std::size_t middle_end = 8 + 25;  // after the signature and IHDR
+      for (int i = 0; i <= count / 2; ++i) middle_end += chunks[static_cast<std::size_t>(i)].size();
+      png[middle_end - 1] ^= 0x01;  // the last byte of the middle chunk's CRC
+      EXPECT_FALSE(decode_png_completely(png)) << type << " x" << count << " with a bad CRC";
+    }
+  }
+  for (const std::string_view type : {"tEXt", "iTXt"}) {
+    const Bytes small = grey_png(3, 2, {chunk(type, kept_chunk_data(type, 0))});
+    Bytes data = kept_chunk_data(type, 0);
+    data.resize(data.size() + (64u << 20) - small.size(), 'x');
+    Bytes png = grey_png(3, 2, {chunk(type, data)});
+    ASSERT_EQ(png.size(), 64u << 20);
+    EXPECT_TRUE(decode_png_completely(png)) << type << " of 64 MiB";
+    png[8 + 25 + 12 + data.size() - 1] ^= 0x01;  // its last CRC byte
+    EXPECT_FALSE(decode_png_completely(png)) << type << " of 64 MiB with a bad CRC";
+  }
+}
+
 TEST(SimPngImageSourceTest, TypeCountAndStatus) {
   Bytes actl;
   append_be32(actl, 3);  // frames

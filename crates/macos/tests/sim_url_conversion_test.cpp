@@ -109,5 +109,35 @@ TEST(SimUrlConversionTest, EncodingRoundTripsEveryByteString) {
   }
 }
 
+TEST(SimUrlConversionTest, FileReferenceIds) {
+  struct Case {
+    const char* path;
+    bool is_reference;
+    std::optional<FileId> id;
+  };
+  const Case cases[] = {
+      {"/.file/id=6571367.2773272", true, FileId{6571367, 2773272}},
+      {"/.file/id=0.0", true, FileId{0, 0}},
+      {"/.file/id=18446744073709551615.1", true, FileId{18446744073709551615ull, 1}},
+      {"/.file/id=18446744073709551616.1", true, std::nullopt},
+      {"/.file/id=1.2/", true, std::nullopt},
+      {"/.file/id=1.2.3", true, std::nullopt},
+      {"/.file/id=1", true, std::nullopt},
+      {"/.file/id=.2", true, std::nullopt},
+      {"/.file/id=+1.2", true, std::nullopt},
+      {"/.file/id=1.-2", true, std::nullopt},
+      {"/.file/ID=1.2", false, std::nullopt},
+      {"/x/.file/id=1.2", false, std::nullopt},
+      {"/tmp/a", false, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_file_reference_path(c.path), c.is_reference) << c.path;
+    EXPECT_EQ(file_reference_id(c.path), c.id) << c.path;
+  }
+  const std::string url = file_reference_url({6571367, 2773272});
+  EXPECT_EQ(url, "file:///.file/id=6571367.2773272");
+  EXPECT_EQ(path_of(url), "/.file/id=6571367.2773272");
+}
+
 }  // namespace
 }  // namespace morvane::sim

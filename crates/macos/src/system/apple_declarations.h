@@ -34,7 +34,9 @@ void objc_msgSend(void);
 // <MacTypes.h>, <CoreFoundation/CFBase.h>
 typedef unsigned char Boolean;
 typedef unsigned char UInt8;
+typedef unsigned short UInt16;
 typedef unsigned int UInt32;
+typedef UInt16 UniChar;
 typedef signed long CFIndex;
 typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
@@ -61,8 +63,8 @@ const char* CFStringGetCStringPtr(CFStringRef theString, CFStringEncoding encodi
 CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
                          UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
                          CFIndex maxBufLen, CFIndex* usedBufLen);
-CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
-                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* chars,
+                                         CFIndex numChars);
 
 // <CoreFoundation/CFURL.h>
 typedef const struct __CFURL* CFURLRef;
@@ -72,6 +74,9 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBas
 CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8* buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
 CFStringRef CFURLGetString(CFURLRef anURL);
+typedef struct __CFError* CFErrorRef;
+Boolean CFURLIsFileReferenceURL(CFURLRef url);
+CFURLRef CFURLCreateFilePathURL(CFAllocatorRef allocator, CFURLRef url, CFErrorRef* error);
 
 // <CoreFoundation/CFData.h>
 typedef const struct __CFData* CFDataRef;

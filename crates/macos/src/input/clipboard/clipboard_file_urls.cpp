@@ -84,7 +84,11 @@ std::optional<std::string> path_from_url_text(PasteboardPlatform& platform,
   if (!text || !text_is_local_file_url(*text)) return std::nullopt;
   auto url = platform::own(platform, platform.url_create_with_string(url_text));
   if (!url) return std::nullopt;
-  return file_system_path(platform, url.get());
+  if (!platform.url_is_file_reference(url.get())) return file_system_path(platform, url.get());
+  // A reference URL's own path is "/.file/id=...", not where the file is: ask for the path.
+  auto resolved = platform::own(platform, platform.url_create_file_path_url(url.get()));
+  if (!resolved) return std::nullopt;
+  return file_system_path(platform, resolved.get());
 }
 
 std::optional<std::string> file_system_path(PasteboardPlatform& platform, platform::Url url) {

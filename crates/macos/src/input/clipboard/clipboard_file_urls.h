@@ -30,8 +30,10 @@ Result<std::vector<std::string>> read_file_urls(platform::PasteboardPlatform& pl
 
 // A file URL's text as a local UTF-8 path, or nullopt when it is not one: the text must start
 // with "file:///" (no host, lower-case scheme), hold no NUL and no "%00", parse as a URL, and
-// have a file-system path that fits the buffer (see file_system_path). A text with an unpaired
-// surrogate has no UTF-8 form and is refused like any other non-local URL.
+// have a file-system path that fits the buffer (see file_system_path). A file reference URL
+// (file:///.file/id=...) is first turned into the path URL of the file it names; one that
+// cannot be, because the file is gone, is refused. A text with an unpaired surrogate has no
+// UTF-8 form and is refused like any other non-local URL.
 std::optional<std::string> path_from_url_text(platform::PasteboardPlatform& platform,
                                               platform::String url_text);
 

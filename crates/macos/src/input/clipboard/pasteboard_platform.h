@@ -122,7 +122,10 @@ class PasteboardPlatform {
   // CFStringGetCStringPtr / CFStringGetBytes in UTF-8; nullopt when the string has no
   // lossless UTF-8 form (an unpaired surrogate).
   virtual std::optional<std::string> string_utf8(String string) = 0;
-  // CFStringCreateWithBytes(kCFAllocatorDefault, bytes, UTF-8, false): owned; nullptr on failure.
+  // The platform string of exactly the UTF-16 code units of `utf8`
+  // (CFStringCreateWithCharacters): every character arrives as given, a leading U+FEFF and
+  // U+0000 included; no byte-order mark is consumed, as decoding the bytes as UTF-8 would.
+  // Owned; nullptr when `utf8` is not valid UTF-8 or the call fails.
   virtual String string_create_utf8(std::string_view utf8) = 0;
 
   // CFURLCreateWithString(NULL, string, NULL): owned; nullptr when malformed.
@@ -131,6 +134,12 @@ class PasteboardPlatform {
   // first NUL; nullopt when the call returns false.
   virtual std::optional<std::string> url_file_system_representation(Url url,
                                                                    std::size_t buffer_size) = 0;
+  // CFURLIsFileReferenceURL: the URL names a file by volume and file id
+  // (file:///.file/id=...), as Finder's copied files do, rather than by path.
+  virtual bool url_is_file_reference(Url url) = 0;
+  // CFURLCreateFilePathURL(NULL, url, NULL): the path URL of the file the URL names; owned;
+  // nullptr when it cannot be made, as for a reference to a file that no longer exists.
+  virtual Url url_create_file_path_url(Url url) = 0;
   // CFURLCreateFromFileSystemRepresentation(NULL, bytes, length, false): owned; nullptr on failure.
   virtual Url url_create_from_path(std::string_view path_bytes) = 0;
   // CFURLGetString: the URL's text as the pasteboard will hold it; not owned.

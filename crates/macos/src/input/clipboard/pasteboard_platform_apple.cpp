@@ -4,8 +4,10 @@
 // an uncast or variadic call would read garbage). nil, NO and NULL come back unchanged.
 //
 // An NSException raised by AppKit (NSPasteboardCommunicationException) is not caught here:
-// the seam has no way to report one.
+// the seam has no way to report one. It unwinds through these plain C++ frames to the entry,
+// which catches it; a test build (MORVANE_TEST_HOOKS) can raise one on request to prove that.
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
@@ -157,6 +159,28 @@ std::optional<std::string> utf8_of(CFStringRef string) {
 // The named pasteboard that stands in for the general one in the seam's tests; retained.
 id g_named_pasteboard = nullptr;
 
+// Test builds only: when MORVANE_TEST_RAISE_IN names `member`, raises the exception AppKit
+// raises when the pasteboard server fails, from Foundation, below this plain C++ frame. The
+// shipped helper has no such hook: without MORVANE_TEST_HOOKS this does nothing.
+void raise_if_asked([[maybe_unused]] std::string_view member) {
+#if defined(MORVANE_TEST_HOOKS)
+  const char* asked = std::getenv("MORVANE_TEST_RAISE_IN");
+  if (asked == nullptr || member != asked) return;
+  auto ns_string = [](std::u16string_view text) {
+    return CfOwned(CFStringCreateWithCharacters(
+        nullptr, reinterpret_cast<const UniChar*>(text.data()), cf_index(text.size())));
+  };
+  const CfOwned name = ns_string(u"NSPasteboardCommunicationException");
+  const CfOwned reason = ns_string(u"raised on request by a test build");
+  // The exception copies its name and reason; it is autoreleased, and the runtime keeps it
+  // alive while it is raised.
+  const id exception = send<id, id, id, id>(reinterpret_cast<id>(objc_getClass("NSException")),
+                                            sel_registerName("exceptionWithName:reason:userInfo:"),
+                                            (id)name.get(), (id)reason.get(), nullptr);
+  send<void>(exception, sel_registerName("raise"));
+#endif
+}
+
 class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
  public:
   bool class_exists(PlatformClass cls) override { return class_object(cls) != nullptr; }
@@ -183,10 +207,12 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   std::int64_t change_count(platform::Pasteboard pasteboard) override {
+    raise_if_asked("change_count");
     return send<NSInteger>(obj(pasteboard), sel().change_count);
   }
 
   std::int64_t clear_contents(platform::Pasteboard pasteboard) override {
+    raise_if_asked("clear_contents");
     return send<NSInteger>(obj(pasteboard), sel().clear_contents);
   }
 
@@ -236,6 +262,7 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
 
   bool set_string(platform::Pasteboard pasteboard, platform::String string,
                   PasteboardType type) override {
+    raise_if_asked("set_string");
     return send<BOOL, id, id>(obj(pasteboard), sel().set_string_for_type, obj(string),
                               type_constant(type));
   }
@@ -273,9 +300,14 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   platform::String string_create_utf8(std::string_view utf8) override {
-    return handle_of<platform::String>(CFStringCreateWithBytes(
-        kCFAllocatorDefault, reinterpret_cast<const UInt8*>(utf8.data()), cf_index(utf8.size()),
-        kCFStringEncodingUTF8, false));
+    // CFStringCreateWithBytes would decode the bytes and drop a leading byte-order mark, so
+    // text that begins with U+FEFF would lose it; the code units go in as they are instead.
+    const std::optional<std::u16string> units = utf8_to_utf16(utf8);
+    if (!units) return nullptr;
+    static_assert(sizeof(char16_t) == sizeof(UniChar));
+    return handle_of<platform::String>(CFStringCreateWithCharacters(
+        kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units->data()),
+        cf_index(units->size())));
   }
 
   platform::Url url_create_with_string(platform::String string) override {
@@ -290,6 +322,14 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
     }
     const auto end = std::find(buffer.begin(), buffer.end(), UInt8{0});
     return std::string(buffer.begin(), end);
+  }
+
+  bool url_is_file_reference(platform::Url url) override {
+    return CFURLIsFileReferenceURL(cf_url(url)) != 0;
+  }
+
+  platform::Url url_create_file_path_url(platform::Url url) override {
+    return handle_of<platform::Url>(CFURLCreateFilePathURL(nullptr, cf_url(url), nullptr));
   }
 
   platform::Url url_create_from_path(std::string_view path_bytes) override {

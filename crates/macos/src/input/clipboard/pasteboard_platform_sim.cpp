@@ -3,6 +3,8 @@
 // conversion (sim/url_conversion_sim.h) and image sources to the PNG decoder
 // (sim/png_image_source_sim.h). Objects follow the platform's ownership rules: autoreleased
 // ones live until their pool drains, owned ones until release().
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -58,6 +60,9 @@ struct StringHandle final : Object {
   StringHandle(std::shared_ptr<const void> k, std::u16string_view t) : keep(std::move(k)), text(t) {}
   std::shared_ptr<const void> keep;
   std::u16string_view text;
+  // For a file URL read from an item: the item's record of the file its reference names, read
+  // with the text, so that the pasteboard changing afterwards cannot take it away.
+  std::optional<FileReference> reference;
 };
 
 struct DataHandle final : Object {
@@ -74,6 +79,7 @@ struct UrlHandle final : Object {
   ParsedUrl url;
   std::shared_ptr<const std::u16string> owned_text;
   StringHandle string;  // what CFURLGetString returns; lives as long as the URL
+  std::optional<FileReference> reference;  // taken over from the string it was made from
 };
 
 struct ImageSourceHandle final : Object {
@@ -141,6 +147,38 @@ T* autorelease(std::unique_ptr<T> object) {
 template <typename T>
 T* owned(std::unique_ptr<T> object) {
   return object.release();
+}
+
+FileId id_of(const FileReference& reference) { return {reference.device, reference.inode}; }
+
+// The file a reference was made for is still at its path.
+bool still_there(const FileReference& reference) {
+  struct stat info {};
+  return ::lstat(reference.path.c_str(), &info) == 0 &&
+         FileId{info.st_dev, info.st_ino} == id_of(reference);
+}
+
+std::optional<FileReference> reference_of(const StoreItem& item) {
+  const Value* value = item.find(EntryType::file_reference);
+  return value == nullptr ? std::nullopt : FileReference::decode(*value);
+}
+
+// CFURLCreateFilePathURL of a reference: the path recorded for the id, while a file with that
+// device and inode is still there. The record read with the URL's item comes first; a URL made
+// from any other text looks the id up among the current items (hard links share an id: the
+// first item's path is taken).
+std::optional<std::string> resolve_file_reference(FileId id,
+                                                  const std::optional<FileReference>& carried) {
+  if (carried && id_of(*carried) == id) {
+    return still_there(*carried) ? std::optional(carried->path) : std::nullopt;
+  }
+  auto contents = store_at(default_store_path()).load();
+  if (!contents) return std::nullopt;
+  for (const StoreItem& item : (*contents)->items) {
+    const auto reference = reference_of(item);
+    if (reference && id_of(*reference) == id && still_there(*reference)) return reference->path;
+  }
+  return std::nullopt;
 }
 
 // A write by the process that cleared the pasteboard last; anyone else is refused, as the
@@ -272,7 +310,12 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
         handle->index >= (*contents)->items.size()) {
       return nullptr;
     }
-    return string_handle((*contents)->items[handle->index].find(*wanted));
+    const StoreItem& stored = (*contents)->items[handle->index];
+    platform::String string = string_handle(stored.find(*wanted));
+    if (string != nullptr && *wanted == EntryType::file_url) {
+      as<StringHandle>(string)->reference = reference_of(stored);
+    }
+    return string;
   }
 
   platform::String string_for_type(platform::Pasteboard pasteboard, PasteboardType type) override {
@@ -378,8 +421,9 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     if (!utf8) return nullptr;
     auto parsed = parse_url(*utf8);
     if (!parsed) return nullptr;
-    return handle_of<platform::Url>(
-        owned(std::make_unique<UrlHandle>(std::move(*parsed), std::u16string(text->text))));
+    auto url = std::make_unique<UrlHandle>(std::move(*parsed), std::u16string(text->text));
+    url->reference = text->reference;
+    return handle_of<platform::Url>(owned(std::move(url)));
   }
 
   std::optional<std::string> url_file_system_representation(platform::Url url,
@@ -387,6 +431,24 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto* handle = as<UrlHandle>(url);
     if (handle == nullptr) return std::nullopt;
     return file_system_representation(handle->url, buffer_size);
+  }
+
+  bool url_is_file_reference(platform::Url url) override {
+    auto* handle = as<UrlHandle>(url);
+    return handle != nullptr && handle->url.file_path &&
+           is_file_reference_path(*handle->url.file_path);
+  }
+
+  platform::Url url_create_file_path_url(platform::Url url) override {
+    auto* handle = as<UrlHandle>(url);
+    if (handle == nullptr || !handle->url.file_path) return nullptr;
+    if (!is_file_reference_path(*handle->url.file_path)) {
+      return handle_of<platform::Url>(
+          owned(std::make_unique<UrlHandle>(handle->url, std::u16string(*handle->owned_text))));
+    }
+    const auto id = file_reference_id(*handle->url.file_path);
+    const auto path = id ? resolve_file_reference(*id, handle->reference) : std::nullopt;
+    return path ? url_create_from_path(*path) : nullptr;
   }
 
   platform::Url url_create_from_path(std::string_view path_bytes) override {

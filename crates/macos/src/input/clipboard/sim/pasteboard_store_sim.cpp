@@ -50,7 +50,9 @@ T get_le(ByteView bytes, std::size_t offset) {
   return static_cast<T>(bits);
 }
 
-bool known_type(std::uint16_t type) { return type >= 1 && type <= 3; }
+bool known_type(std::uint16_t type) { return type >= 1 && type <= 4; }
+
+bool is_utf16(EntryType type) { return type == EntryType::string || type == EntryType::file_url; }
 
 struct Header {
   std::uint32_t flags = 0;
@@ -104,7 +106,7 @@ bool decode_entries(ByteView bytes, const Header& header, const std::shared_ptr<
     }
     const auto entry_type = static_cast<EntryType>(type);
     const ByteView value = bytes.subspan(offset, length);
-    if (entry_type != EntryType::png && length % 2 != 0) return false;
+    if (is_utf16(entry_type) && length % 2 != 0) return false;
     if (contents.items[item].find(entry_type) != nullptr) return false;
     if (verify_values && crc_of(value) != crc) return false;
     contents.items[item].entries.push_back(Entry{entry_type, Value{keep, value, crc}});
@@ -149,6 +151,22 @@ std::u16string_view Value::utf16() const {
   return {reinterpret_cast<const char16_t*>(bytes.data()), bytes.size() / sizeof(char16_t)};
 }
 
+Value FileReference::encode() const {
+  Bytes bytes;
+  bytes.reserve(16 + path.size());
+  put_le<std::uint64_t>(bytes, device);
+  put_le<std::uint64_t>(bytes, inode);
+  bytes.insert(bytes.end(), path.begin(), path.end());
+  return Value::of_bytes(std::move(bytes));
+}
+
+std::optional<FileReference> FileReference::decode(const Value& value) {
+  if (value.bytes.size() < 16) return std::nullopt;
+  const ByteView path = value.bytes.subspan(16);
+  return FileReference{get_le<std::uint64_t>(value.bytes, 0), get_le<std::uint64_t>(value.bytes, 8),
+                       std::string(path.begin(), path.end())};
+}
+
 const Value* StoreItem::find(EntryType type) const {
   for (const Entry& entry : entries) {
     if (entry.type == type) return &entry.value;
@@ -177,6 +195,7 @@ std::vector<EntryType> StoreContents::types() const {
   std::vector<EntryType> out;
   for (const StoreItem& item : items) {
     for (const Entry& entry : item.entries) {
+      if (entry.type == EntryType::file_reference) continue;
       if (std::find(out.begin(), out.end(), entry.type) == out.end()) out.push_back(entry.type);
     }
   }

@@ -8,10 +8,11 @@
 //     i64 change count, i64 access behaviour, u64 owner token, u32 item count,
 //     u32 entry count, u32 CRC-32 of the header's first 48 bytes and the entry table, u32 zero
 //   entry table (32 bytes an entry, in item order, then in the order each item's types were
-//     declared): u32 item index, u16 type (1 string, 2 PNG, 3 file URL), u16 zero,
-//     u64 value offset, u64 value length, u32 CRC-32 of the value, u32 zero
+//     declared): u32 item index, u16 type (1 string, 2 PNG, 3 file URL, 4 file reference),
+//     u16 zero, u64 value offset, u64 value length, u32 CRC-32 of the value, u32 zero
 //   values: each at the next multiple of 8 after the previous one (zero padding); the file
-//     ends where the last value ends. Strings are UTF-16LE.
+//     ends where the last value ends. Strings are UTF-16LE. A file reference is u64 device,
+//     u64 inode, then the path's bytes.
 // Anything else (bad magic, version, CRC, layout or trailing bytes) is a corrupt store.
 
 #include <bit>
@@ -33,7 +34,9 @@ namespace morvane::sim {
 static_assert(std::endian::native == std::endian::little,
               "stored UTF-16 and integers are read in place as little-endian");
 
-enum class EntryType : std::uint16_t { string = 1, png = 2, file_url = 3 };
+// file_reference is not a pasteboard type: it records, beside an item's file reference URL,
+// which file that URL names (see FileReference).
+enum class EntryType : std::uint16_t { string = 1, png = 2, file_url = 3, file_reference = 4 };
 
 // The bytes of one stored value; `keep` holds whatever owns them (a store mapping or a buffer).
 struct Value {
@@ -44,6 +47,18 @@ struct Value {
   static Value of_bytes(Bytes bytes);
   static Value of_utf16(std::u16string_view text);
   std::u16string_view utf16() const;
+};
+
+// The file a file reference URL names: its device and inode when the reference was made, and
+// its path. Stored in the item that carries the URL, so that the mapping is shared by every
+// process and goes away with the item.
+struct FileReference {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::string path;
+
+  Value encode() const;
+  static std::optional<FileReference> decode(const Value& value);
 };
 
 struct Entry {
@@ -68,7 +83,8 @@ struct StoreContents {
 
   // The value of the first item that holds the type.
   const Value* first(EntryType type) const;
-  // The union of the items' types, in the order they were declared.
+  // The union of the items' pasteboard types (file references are none), in the order they
+  // were declared.
   std::vector<EntryType> types() const;
   // clearContents: no items, the next change count, and the clearing process as owner.
   void clear_by(std::uint64_t new_owner);

@@ -1,6 +1,7 @@
 #include "input/clipboard/sim/png_image_source_sim.h"
 
 #include <spng.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -14,7 +15,8 @@ namespace {
 
 constexpr std::array<std::uint8_t, 8> kPngSignature{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::string_view kPngType = "public.png";
-// Caps what the decoder may hold of ancillary chunks (text, ICC profiles) besides the rows.
+// Caps what the decoder may hold of the ancillary chunks it sees (ICC profile, EXIF) besides
+// the rows.
 constexpr std::size_t kChunkCacheLimit = 64u << 20;
 
 struct SpngContextFree {
@@ -48,13 +50,72 @@ std::size_t frame_count(ByteView bytes) {
   return 1;
 }
 
-SpngContext strict_decoder(ByteView bytes) {
+// Text and suggested-palette chunks play no part in the pixels, but the decoder keeps each in
+// memory and refuses a file with more than 1000 of them, or with more text than its cache
+// limit, and its count limit cannot be raised. ImageIO decodes such files, so the decoder never
+// sees these chunks: they are checked here instead, whole and with their CRCs, and left out.
+bool left_out(std::string_view type) {
+  return type == "tEXt" || type == "zTXt" || type == "iTXt" || type == "sPLT";
+}
+
+// The PNG as the decoder reads it: the bytes as they are, less the chunks left out. Borrows
+// the bytes.
+class ChunkFilter {
+ public:
+  explicit ChunkFilter(ByteView bytes) : bytes_(bytes) {}
+
+  // The decoder's read callback (spng_rw_fn): exactly `length` bytes, or an error.
+  static int read(spng_ctx*, void* user, void* destination, std::size_t length) {
+    return static_cast<ChunkFilter*>(user)->fill(static_cast<std::uint8_t*>(destination), length);
+  }
+
+ private:
+  int fill(std::uint8_t* out, std::size_t length) {
+    while (length > 0) {
+      if (position_ == served_until_ && !next_chunk()) return SPNG_IO_ERROR;
+      const std::size_t n = std::min(length, served_until_ - position_);
+      if (n == 0) return SPNG_IO_EOF;
+      std::copy_n(bytes_.data() + position_, n, out);
+      position_ += n;
+      out += n;
+      length -= n;
+    }
+    return 0;
+  }
+
+  // At a chunk boundary: passes over the chunks left out, failing on a bad CRC, and marks how
+  // far the next chunk goes. A chunk that runs past the end is served as far as it goes.
+  bool next_chunk() {
+    while (bytes_.size() - position_ >= 12) {
+      const std::uint32_t length = read_u32(bytes_.data() + position_);
+      const std::size_t chunk_size = std::size_t{12} + length;
+      const std::string_view type(reinterpret_cast<const char*>(bytes_.data() + position_ + 4), 4);
+      if (chunk_size > bytes_.size() - position_) break;
+      if (!left_out(type)) {
+        served_until_ = position_ + chunk_size;
+        return true;
+      }
+      const ByteView checked = bytes_.subspan(position_ + 4, std::size_t{4} + length);
+      const auto crc = static_cast<std::uint32_t>(crc32_z(0, checked.data(), checked.size()));
+      if (crc != read_u32(bytes_.data() + position_ + 8 + length)) return false;
+      position_ += chunk_size;
+    }
+    served_until_ = bytes_.size();
+    return true;
+  }
+
+  ByteView bytes_;
+  std::size_t position_ = 0;
+  std::size_t served_until_ = kPngSignature.size();
+};
+
+SpngContext strict_decoder(ChunkFilter& filter) {
   SpngContext context(spng_ctx_new(0));
   if (!context) return nullptr;
   // A bad CRC on any chunk, critical or ancillary, is an error rather than something to skip.
   if (spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
       spng_set_chunk_limits(context.get(), kChunkCacheLimit, kChunkCacheLimit) != 0 ||
-      spng_set_png_buffer(context.get(), bytes.data(), bytes.size()) != 0) {
+      spng_set_png_stream(context.get(), &ChunkFilter::read, &filter) != 0) {
     return nullptr;
   }
   return context;
@@ -87,7 +148,8 @@ ImageSourceFacts inspect_image_data(ByteView bytes) {
 
 bool decode_png_completely(ByteView bytes) {
   if (!has_png_signature(bytes)) return false;
-  SpngContext context = strict_decoder(bytes);
+  ChunkFilter filter(bytes);
+  SpngContext context = strict_decoder(filter);
   if (!context || !decode_rows(context.get())) return false;
   // The chunks after the image data, through IEND, with their CRCs.
   return spng_decode_chunks(context.get()) == 0;

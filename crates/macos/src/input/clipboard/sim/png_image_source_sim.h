@@ -23,6 +23,8 @@ ImageSourceFacts inspect_image_data(ByteView bytes);
 
 // Decodes every row of the image, one row at a time into a one-row buffer, checking every
 // chunk CRC and the zlib checksum and reading through IEND. True only when all of it succeeds.
+// Text and suggested-palette chunks count against no limit of the decoder's: any number of
+// them, of any size, as ImageIO accepts.
 bool decode_png_completely(ByteView bytes);
 
 }  // namespace morvane::sim

@@ -107,6 +107,46 @@ std::optional<std::string> file_url_for_path(std::string_view path) {
   return "file://" + percent_encode_path(path);
 }
 
+namespace {
+
+constexpr std::string_view kFileReferencePrefix = "/.file/id=";
+
+// A decimal number of at least one digit that fits 64 bits; no sign, no spaces.
+std::optional<std::uint64_t> decimal(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    if (__builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
+        __builtin_add_overflow(value, static_cast<std::uint64_t>(c - '0'), &value)) {
+      return std::nullopt;
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+bool is_file_reference_path(std::string_view path) {
+  return path.starts_with(kFileReferencePrefix);
+}
+
+std::optional<FileId> file_reference_id(std::string_view path) {
+  if (!is_file_reference_path(path)) return std::nullopt;
+  path.remove_prefix(kFileReferencePrefix.size());
+  const std::size_t dot = path.find('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  const auto device = decimal(path.substr(0, dot));
+  const auto inode = decimal(path.substr(dot + 1));
+  if (!device || !inode) return std::nullopt;
+  return FileId{*device, *inode};
+}
+
+std::string file_reference_url(FileId id) {
+  return "file://" + std::string(kFileReferencePrefix) + std::to_string(id.device) + "." +
+         std::to_string(id.inode);
+}
+
 std::string percent_encode_path(std::string_view bytes) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

@@ -5,6 +5,7 @@
 // them without the rest of the simulated platform.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,22 @@ std::optional<std::string> file_system_representation(const ParsedUrl& url,
 // CFURLCreateFromFileSystemRepresentation: "file://" followed by the percent-encoded path;
 // nullopt for an empty or relative path, which the stand-in has no base directory for.
 std::optional<std::string> file_url_for_path(std::string_view path);
+
+// A file reference URL names a file by device and inode instead of by path:
+// file:///.file/id=<device>.<inode>, both decimal. The platform's own ids are a volume and a
+// file id; the stand-in uses the file system's device and inode numbers in their place.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
+// CFURLIsFileReferenceURL, on a file URL's decoded path: it begins with "/.file/id=".
+bool is_file_reference_path(std::string_view path);
+// The id of a reference path of exactly the form "/.file/id=<device>.<inode>"; nullopt for any
+// other text, including numbers that do not fit 64 bits.
+std::optional<FileId> file_reference_id(std::string_view path);
+// The file reference URL of an id.
+std::string file_reference_url(FileId id);
 
 // Every byte that may not stand raw in a URL path becomes %XX; percent_decode undoes it, so
 // percent_decode(percent_encode_path(p)) == p for every byte string p.
