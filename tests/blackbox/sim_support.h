@@ -1,7 +1,11 @@
 #pragma once
 
-// A private simulated pasteboard for one test, and the two programs that act on it: the helper
-// (through the host-side client) and sim_pasteboard (playing another application).
+// The pasteboard of one test and the two programs that act on it: the helper (through the
+// host-side client) and another application. On Linux that is a private simulated pasteboard
+// and sim_pasteboard; on macOS it is the one real general pasteboard and sim_pasteboard's twin,
+// macos_pasteboard, with the same command line and outputs. So the black-box tests run
+// unchanged on both systems; a test that needs a switch only the simulation offers says so with
+// MORVANE_STAND_IN_ONLY and is skipped on a Mac.
 
 #include <unistd.h>
 
@@ -12,10 +16,31 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "client/helper_client.h"
 #include "helper_paths.h"
 
 namespace morvane::blackbox {
+
+// True where the tests run against the simulated pasteboard, false on a real Mac pasteboard.
+#if defined(__APPLE__)
+inline constexpr bool kSimulatedPasteboard = false;
+#else
+inline constexpr bool kSimulatedPasteboard = true;
+#endif
+
+// The program that plays another application on this system's pasteboard.
+inline std::string other_application_program() {
+  return bin(kSimulatedPasteboard ? "sim_pasteboard" : "macos_pasteboard");
+}
+
+// First statement of a test that needs what only the simulated pasteboard offers (its switches,
+// its store file): on a Mac the test is skipped with the reason printed.
+#define MORVANE_STAND_IN_ONLY(reason)                                  \
+  if (!::morvane::blackbox::kSimulatedPasteboard) {                    \
+    GTEST_SKIP() << "needs the simulated pasteboard: " << (reason);    \
+  }
 
 class SimPasteboard {
  public:
@@ -37,7 +62,7 @@ class SimPasteboard {
   // Runs sim_pasteboard with the given arguments against this store.
   client::RawResult tool(std::vector<std::string> arguments) const {
     client::Launch launch;
-    launch.program = bin("sim_pasteboard");
+    launch.program = other_application_program();
     launch.arguments = std::move(arguments);
     launch.request = std::string();
     launch.environment["MORVANE_SIM_PASTEBOARD"] = store_.string();

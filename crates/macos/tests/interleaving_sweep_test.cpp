@@ -185,7 +185,7 @@ RunRecord run_once(const Scenario& s, std::optional<std::pair<std::size_t, Fault
 // ---- What a read may return ----
 
 std::string describe(const OperationOutput& out) {
-  return out.metadata.dump() + " " + std::string(out.payload.begin(), out.payload.end());
+  return out.metadata.dump() + " " + std::string(out.payload.bytes().begin(), out.payload.bytes().end());
 }
 
 // The output of a clean read of `kind` over one pasteboard state.
@@ -207,15 +207,15 @@ std::vector<std::string> paths_of(const std::vector<FakeItem>& items) {
   return paths ? *paths : std::vector<std::string>{};
 }
 
-// A read that was handed a failure value may find less than there is (the Parts skip a nil
+// A read that was handed a failure value may find less than there is (the readers skip a nil
 // item, take a nil type list as none), but never anything that was not there.
 bool part_of(const OperationOutput& out, const std::vector<FakeItem>& items) {
   const std::string kind = out.metadata.value("kind", "");
-  const std::string payload(out.payload.begin(), out.payload.end());
+  const std::string payload(out.payload.bytes().begin(), out.payload.bytes().end());
   if (kind == "none") return true;
   for (const FakeItem& i : items) {
     if (kind == "text" && i.text && u16(payload) == *i.text) return true;
-    if (kind == "image" && i.png && Bytes(out.payload) == *i.png) return true;
+    if (kind == "image" && i.png && Bytes(out.payload.bytes().begin(), out.payload.bytes().end()) == *i.png) return true;
   }
   if (kind != "file_urls") return false;
   const auto listed = nlohmann::json::parse(payload, nullptr, false);
@@ -241,7 +241,7 @@ bool starts_with(const std::optional<std::string>& text, std::string_view prefix
   return text && text->starts_with(prefix);
 }
 
-// The failures the Parts give a write, clear or read, whatever the point.
+// The failures the contract gives a write, clear or read, whatever the point.
 std::vector<Allowed> allowed_failures(const Scenario& s) {
   const DeliveryState untouched =
       s.family == Family::read ? DeliveryState::unknown : DeliveryState::not_delivered;

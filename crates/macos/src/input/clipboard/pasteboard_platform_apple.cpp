@@ -414,10 +414,10 @@ void use_named_pasteboard_for_testing(std::string_view name) {
     g_named_pasteboard = nullptr;
   }
   if (name.empty()) return;
-  const CfOwned cf_name(CFStringCreateWithBytes(kCFAllocatorDefault,
-                                                reinterpret_cast<const UInt8*>(name.data()),
-                                                cf_index(name.size()), kCFStringEncodingUTF8,
-                                                false));
+  const std::optional<std::u16string> units = utf8_to_utf16(name);
+  if (!units) return;
+  const CfOwned cf_name(CFStringCreateWithCharacters(
+      kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units->data()), cf_index(units->size())));
   if (cf_name.get() == nullptr) return;
   const id named = send<id, id>(class_object(PlatformClass::pasteboard),
                                 sel().pasteboard_with_name, (id)cf_name.get());
