@@ -4,6 +4,10 @@
 # errors), and the bounded fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# On a Mac the same command checks the real build against the real pasteboard and screen.
+if [ "$(uname -s)" = Darwin ]; then
+  exec scripts/test-macos.sh
+fi
 scripts/install-deps.sh --test
 
 scripts/build.sh build
