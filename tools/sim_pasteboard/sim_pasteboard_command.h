@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "input/clipboard/sim/pasteboard_store_sim.h"
+
 namespace morvane::sim_tool {
 
 // One pasteboard item of a write: a --file-url or a --plain-item.
@@ -49,7 +51,7 @@ inline constexpr int kExitNothing = 1;  // read: the pasteboard holds none of th
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFailed = 3;  // the store or an input file could not be used
 
-// Runs the command against the store at `store_path`, writing results to standard output.
-int run_command(const Command& command, const std::string& store_path);
+// Runs the command against the store at `store`, writing results to standard output.
+int run_command(const Command& command, const sim::StoreLocation& store);
 
 }  // namespace morvane::sim_tool
