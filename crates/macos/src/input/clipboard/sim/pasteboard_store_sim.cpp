@@ -24,6 +24,10 @@ constexpr std::size_t kHeaderCrcOffset = 48;
 constexpr std::size_t kEntrySize = 32;
 // Far beyond what any reader accepts; only keeps a corrupt count from sizing allocations.
 constexpr std::uint32_t kMaxEntries = 1u << 24;
+// Items without values take no room in the file, so their count is bounded on its own: 64 times
+// the most file URLs a reader takes, and small enough that a 56-byte file cannot make every
+// reader allocate hundreds of megabytes.
+constexpr std::uint32_t kMaxItems = 1u << 16;
 
 std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
@@ -74,7 +78,7 @@ std::optional<Header> decode_header(ByteView bytes) {
                 get_le<std::int64_t>(bytes, 24),  get_le<std::uint64_t>(bytes, 32),
                 get_le<std::uint32_t>(bytes, 40), get_le<std::uint32_t>(bytes, 44)};
   if ((header.flags & ~kRefuseWritesFlag) != 0 || header.change_count < 0 ||
-      header.entry_count > kMaxEntries || header.item_count > kMaxEntries ||
+      header.entry_count > kMaxEntries || header.item_count > kMaxItems ||
       get_le<std::uint32_t>(bytes, 52) != 0) {
     return std::nullopt;
   }
@@ -257,6 +261,26 @@ std::optional<StoreContents> decode_store(ByteView bytes, std::shared_ptr<const 
   return contents;
 }
 
+void reseal_store(std::span<std::uint8_t> bytes) {
+  if (bytes.size() < kHeaderSize) return;
+  const std::size_t entries = get_le<std::uint32_t>(bytes, 44);
+  const std::size_t table_end =
+      kHeaderSize + std::min(entries, (bytes.size() - kHeaderSize) / kEntrySize) * kEntrySize;
+  for (std::size_t at = kHeaderSize; at < table_end; at += kEntrySize) {
+    const auto offset = get_le<std::uint64_t>(bytes, at + 8);
+    const auto length = get_le<std::uint64_t>(bytes, at + 16);
+    if (offset > bytes.size() || length > bytes.size() - offset) continue;
+    const std::uint32_t crc = crc_of(ByteView(bytes).subspan(offset, length));
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + 24 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  }
+  const ByteView view(bytes);
+  const std::uint32_t crc = crc_of(view.subspan(kHeaderSize, table_end - kHeaderSize),
+                                   crc_of(view.first(kHeaderCrcOffset)));
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes[kHeaderCrcOffset + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  }
+}
+
 StoreLocation default_store_location() {
   if (std::string path = environment("MORVANE_SIM_PASTEBOARD"); !path.empty()) {
     return {path, false};
@@ -410,6 +434,9 @@ std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& ch
 // Runs under the lock, so any temporary file already there belongs to a writer that died.
 std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
                                                         const StoreContents& contents) {
+  if (contents.items.size() > kMaxItems) {
+    return std::unexpected(IoError{E2BIG, "too many items for store " + path_});
+  }
   remove_stale_temporaries(folder, temporary_prefix());
   auto temporary = TemporaryFile::create(folder, temporary_prefix());
   if (!temporary) return std::unexpected(temporary.error());

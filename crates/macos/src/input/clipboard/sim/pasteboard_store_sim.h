@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,10 @@ struct StoreLocation {
   std::string path;
   bool private_folder = false;
 };
+
+// Rewrites the checksums of a store image to match its bytes, as far as the image holds them,
+// so that tests and fuzzing of corrupt layouts get past the checksums to the checks behind them.
+void reseal_store(std::span<std::uint8_t> bytes);
 
 // $MORVANE_SIM_PASTEBOARD as named, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard in that private
 // folder, else <temporary directory>/morvane-sim-pasteboard-<uid>/pasteboard in a private folder
