@@ -342,9 +342,22 @@ std::expected<FileDescriptor, IoError> PasteboardStore::open_store(const Folder&
 
 std::expected<Snapshot, IoError> PasteboardStore::load() {
   auto loaded = load_existing();
-  if (loaded || loaded.error().code != ENOENT) return loaded;
-  if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
-  return load_existing();
+  if (!loaded && loaded.error().code == ENOENT) {
+    if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
+    loaded = load_existing();
+  }
+  if (!loaded) return loaded;
+  // A lock file that would be refused later refuses the store now, before anything is changed.
+  if (auto lock = check_lock(); !lock) return std::unexpected(lock.error());
+  return loaded;
+}
+
+std::expected<void, IoError> PasteboardStore::check_lock() const {
+  auto in = folder(false);
+  if (!in) return std::unexpected(in.error());
+  auto lock = in->open_file(lock_name(), O_RDONLY);
+  if (!lock && lock.error().code != ENOENT) return std::unexpected(lock.error());
+  return {};
 }
 
 std::expected<Snapshot, IoError> PasteboardStore::load_existing() {

@@ -126,7 +126,8 @@ class PasteboardStore {
 
   // The current contents, creating an empty store (and a missing private folder) on first
   // use. Unchanged files are not read again. Fails when the store is unreadable, corrupt,
-  // refused, or was changed in place since this process last read it.
+  // refused (the store, its lock file or its folder), or was changed in place since this
+  // process last read it.
   std::expected<Snapshot, IoError> load();
   // The same, but a missing store is a failure (ENOENT) rather than created.
   std::expected<Snapshot, IoError> load_existing();
@@ -158,6 +159,7 @@ class PasteboardStore {
   std::expected<FileDescriptor, IoError> open_store(const Folder& folder) const;
   std::expected<Snapshot, IoError> load_from(const Folder& folder);
   std::expected<void, IoError> create_if_missing();
+  std::expected<void, IoError> check_lock() const;
   std::expected<Snapshot, IoError> locked_update(const Change& change);
   std::expected<Snapshot, IoError> write(const Folder& folder, const StoreContents& contents);
   std::expected<Snapshot, IoError> adopt(const FileDescriptor& fd, bool verify_values);
