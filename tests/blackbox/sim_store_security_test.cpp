@@ -91,7 +91,7 @@ std::vector<std::string> temporaries_in(const fs::path& dir) {
   std::vector<std::string> found;
   for (const auto& entry : fs::directory_iterator(dir)) {
     const std::string name = entry.path().filename().string();
-    if (name.find(".tmp.") != std::string::npos) found.push_back(name);
+    if (name.find(".tmp") != std::string::npos) found.push_back(name);
   }
   return found;
 }
