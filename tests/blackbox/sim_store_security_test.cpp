@@ -356,7 +356,7 @@ TEST(SimStoreSecurityTest, ReadersSurviveAStoreShortenedUnderThem) {
       (void)::ftruncate(fd, 4096);
       std::this_thread::sleep_for(std::chrono::microseconds(200));
       (void)::pwrite(fd, bytes.data(), bytes.size(), 0);
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
+      std::this_thread::sleep_for(std::chrono::milliseconds(4));
     }
     ::close(fd);
   });
