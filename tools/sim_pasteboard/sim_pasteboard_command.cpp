@@ -133,20 +133,22 @@ std::expected<std::string, std::string> utf8_of(const Value& value) {
   return *text;
 }
 
-int run_read(ReadWhat what, const StoreContents& contents) {
+// The bytes a read prints; nullopt when the pasteboard holds none of that.
+using ReadOutput = std::expected<std::optional<std::string>, std::string>;
+
+ReadOutput read_output(ReadWhat what, const StoreContents& contents) {
   switch (what) {
     case ReadWhat::change_count:
-      return print(std::to_string(contents.change_count) + "\n");
+      return std::to_string(contents.change_count) + "\n";
     case ReadWhat::png: {
       const Value* png = contents.first(EntryType::png);
-      if (png == nullptr) return kExitNothing;
-      return print({reinterpret_cast<const char*>(png->bytes.data()), png->bytes.size()});
+      if (png == nullptr) return std::nullopt;
+      return std::string(reinterpret_cast<const char*>(png->bytes.data()), png->bytes.size());
     }
     case ReadWhat::text: {
       const Value* text = contents.first(EntryType::string);
-      if (text == nullptr) return kExitNothing;
-      auto utf8 = utf8_of(*text);
-      return utf8 ? print(*utf8) : fail(utf8.error());
+      if (text == nullptr) return std::nullopt;
+      return utf8_of(*text);
     }
     case ReadWhat::file_urls: {
       std::string lines;
@@ -154,13 +156,25 @@ int run_read(ReadWhat what, const StoreContents& contents) {
         const Value* url = item.find(EntryType::file_url);
         if (url == nullptr) continue;
         auto utf8 = utf8_of(*url);
-        if (!utf8) return fail(utf8.error());
+        if (!utf8) return std::unexpected(utf8.error());
         lines += *utf8 + "\n";
       }
-      return lines.empty() ? kExitNothing : print(lines);
+      if (lines.empty()) return std::nullopt;
+      return lines;
     }
   }
-  return kExitFailed;
+  return std::nullopt;
+}
+
+// The output is taken from the store before anything is printed, and printed only if the store
+// file was not changed in place meanwhile, so a torn read never reaches standard output.
+int run_read(ReadWhat what, sim::PasteboardStore& store) {
+  auto contents = store.load();
+  if (!contents) return fail(contents.error().message);
+  auto output = read_output(what, **contents);
+  if (!output) return fail(output.error());
+  if (auto again = store.load(); !again) return fail(again.error().message);
+  return *output ? print(**output) : kExitNothing;
 }
 
 int run_update(sim::PasteboardStore& store, const sim::PasteboardStore::Change& change) {
@@ -170,12 +184,12 @@ int run_update(sim::PasteboardStore& store, const sim::PasteboardStore::Change& 
 
 }  // namespace
 
-int run_command(const Command& command, const std::string& store_path) {
+int run_command(const Command& command, const sim::StoreLocation& store_location) {
   if (std::holds_alternative<Help>(command)) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
-  sim::PasteboardStore store(store_path);
+  sim::PasteboardStore store(store_location);
   if (const auto* write = std::get_if<Write>(&command)) return run_write(*write, store);
   if (std::holds_alternative<Clear>(command)) {
     return print_change_count(store.update([](StoreContents& contents) {
@@ -183,11 +197,7 @@ int run_command(const Command& command, const std::string& store_path) {
       return true;
     }));
   }
-  if (const auto* read = std::get_if<Read>(&command)) {
-    auto contents = store.load();
-    if (!contents) return fail(contents.error().message);
-    return run_read(read->what, **contents);
-  }
+  if (const auto* read = std::get_if<Read>(&command)) return run_read(read->what, store);
   if (const auto* access = std::get_if<SetAccessBehavior>(&command)) {
     return run_update(store, [&](StoreContents& contents) {
       contents.access_behavior = access->value;

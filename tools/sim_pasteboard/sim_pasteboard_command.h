@@ -10,6 +10,10 @@
 #include <variant>
 #include <vector>
 
+namespace morvane::sim {
+struct StoreLocation;
+}  // namespace morvane::sim
+
 namespace morvane::sim_tool {
 
 // One pasteboard item of a write: a --file-url, a --file-reference or a --plain-item.
@@ -50,7 +54,7 @@ inline constexpr int kExitNothing = 1;  // read: the pasteboard holds none of th
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitFailed = 3;  // the store or an input file could not be used
 
-// Runs the command against the store at `store_path`, writing results to standard output.
-int run_command(const Command& command, const std::string& store_path);
+// Runs the command against the store at `store`, writing results to standard output.
+int run_command(const Command& command, const sim::StoreLocation& store);
 
 }  // namespace morvane::sim_tool

@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sim_pasteboard: %s\n%s", command.error().c_str(), kUsage);
     return kExitUsage;
   }
-  return run_command(*command, morvane::sim::default_store_path());
+  return run_command(*command, morvane::sim::default_store_location());
 }

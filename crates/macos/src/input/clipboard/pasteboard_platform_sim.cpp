@@ -3,15 +3,22 @@
 // conversion (sim/url_conversion_sim.h) and image sources to the PNG decoder
 // (sim/png_image_source_sim.h). Objects follow the platform's ownership rules: autoreleased
 // ones live until their pool drains, owned ones until release().
+//
+// A store that cannot be used at the pasteboard lookup is no pasteboard (nil). Once looked up,
+// a store that stops answering raises PasteboardCommunicationFailure from whichever call finds
+// it so, as the platform raises when its pasteboard server fails: never a nil that would read
+// as an empty pasteboard.
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/pasteboard_platform_testing.h"
+#include "input/clipboard/sim/communication_failure_sim.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/clipboard/sim/png_image_source_sim.h"
 #include "input/clipboard/sim/url_conversion_sim.h"
@@ -149,6 +156,24 @@ T* owned(std::unique_ptr<T> object) {
   return object.release();
 }
 
+template <typename T>
+T answered(std::expected<T, IoError> result) {
+  if (!result) throw PasteboardCommunicationFailure(result.error().message);
+  return std::move(*result);
+}
+
+// The store as it is now, for a pasteboard already looked up.
+Snapshot current_of(PasteboardStore& store) { return answered(store.load_existing()); }
+
+// The store that stands in for the general pasteboard in the seam's tests; empty for none.
+std::string g_named_store_path;
+
+// The store of the general pasteboard.
+PasteboardStore& general_store() {
+  return g_named_store_path.empty() ? store_at(default_store_location())
+                                    : store_at(g_named_store_path);
+}
+
 FileId id_of(const FileReference& reference) { return {reference.device, reference.inode}; }
 
 // The file a reference was made for is still at its path.
@@ -172,7 +197,7 @@ std::optional<std::string> resolve_file_reference(FileId id,
   if (carried && id_of(*carried) == id) {
     return still_there(*carried) ? std::optional(carried->path) : std::nullopt;
   }
-  auto contents = store_at(default_store_path()).load();
+  auto contents = general_store().load();
   if (!contents) return std::nullopt;
   for (const StoreItem& item : (*contents)->items) {
     const auto reference = reference_of(item);
@@ -187,19 +212,21 @@ bool may_write(const StoreContents& contents) {
   return !contents.refuse_writes && contents.owner == process_owner_token();
 }
 
-bool write_to_first_item(PasteboardStore& store, EntryType type, const Value& value) {
+// Applies `change` when this process may write; false when it may not.
+bool write_if_owner(PasteboardStore& store, const std::function<void(StoreContents&)>& change) {
   bool written = false;
-  auto result = store.update([&](StoreContents& contents) {
+  answered(store.update_existing([&](StoreContents& contents) {
     if (!may_write(contents)) return false;
-    contents.first_item().put(type, value);
+    change(contents);
     written = true;
     return true;
-  });
-  return result.has_value() && written;
+  }));
+  return written;
 }
 
-// The store that stands in for the general pasteboard in the seam's tests; empty for none.
-std::string g_named_store_path;
+bool write_to_first_item(PasteboardStore& store, EntryType type, const Value& value) {
+  return write_if_owner(store, [&](StoreContents& contents) { contents.first_item().put(type, value); });
+}
 
 class SimPasteboardPlatform final : public platform::PasteboardPlatform {
  public:
@@ -224,8 +251,7 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   platform::Pasteboard general_pasteboard() override {
-    PasteboardStore& store =
-        store_at(g_named_store_path.empty() ? default_store_path() : g_named_store_path);
+    PasteboardStore& store = general_store();
     if (!store.load()) return nullptr;
     static std::mutex mutex;
     static std::vector<std::unique_ptr<PasteboardHandle>> handles;
@@ -243,29 +269,29 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
 
   std::int64_t access_behavior(platform::Pasteboard pasteboard) override {
     auto contents = current(pasteboard);
-    return contents ? (*contents)->access_behavior : 0;
+    return contents ? contents->access_behavior : 0;
   }
 
   std::int64_t change_count(platform::Pasteboard pasteboard) override {
     auto contents = current(pasteboard);
-    return contents ? (*contents)->change_count : -1;
+    return contents ? contents->change_count : -1;
   }
 
   std::int64_t clear_contents(platform::Pasteboard pasteboard) override {
     auto* handle = as<PasteboardHandle>(pasteboard);
     if (handle == nullptr) return -1;
-    auto contents = handle->store->update([](StoreContents& next) {
+    auto contents = answered(handle->store->update_existing([](StoreContents& next) {
       next.clear_by(process_owner_token());
       return true;
-    });
-    return contents ? (*contents)->change_count : -1;
+    }));
+    return contents->change_count;
   }
 
   platform::Array types(platform::Pasteboard pasteboard) override {
     auto contents = current(pasteboard);
     if (!contents) return nullptr;
     auto array = std::make_unique<TypeArray>();
-    array->types = (*contents)->types();
+    array->types = contents->types();
     return handle_of<platform::Array>(autorelease(std::move(array)));
   }
 
@@ -280,7 +306,7 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto contents = current(pasteboard);
     if (!contents) return nullptr;
     auto array = std::make_unique<ItemArray>();
-    const auto& snapshot = **contents;
+    const auto& snapshot = *contents;
     array->items.reserve(snapshot.items.size());
     for (std::size_t i = 0; i < snapshot.items.size(); ++i) {
       array->items.emplace_back(as<PasteboardHandle>(pasteboard)->store, snapshot.change_count, i);
@@ -305,12 +331,11 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto* handle = as<ItemHandle>(item);
     const auto wanted = string_entry_type(type);
     if (handle == nullptr || !wanted) return nullptr;
-    auto contents = handle->store->load();
-    if (!contents || (*contents)->change_count != handle->change_count ||
-        handle->index >= (*contents)->items.size()) {
+    const Snapshot contents = current_of(*handle->store);
+    if (contents->change_count != handle->change_count || handle->index >= contents->items.size()) {
       return nullptr;
     }
-    const StoreItem& stored = (*contents)->items[handle->index];
+    const StoreItem& stored = contents->items[handle->index];
     platform::String string = string_handle(stored.find(*wanted));
     if (string != nullptr && *wanted == EntryType::file_url) {
       as<StringHandle>(string)->reference = reference_of(stored);
@@ -322,13 +347,13 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto contents = current(pasteboard);
     const auto wanted = string_entry_type(type);
     if (!contents || !wanted) return nullptr;
-    return string_handle((*contents)->first(*wanted));
+    return string_handle(contents->first(*wanted));
   }
 
   platform::Data data_for_type(platform::Pasteboard pasteboard, PasteboardType type) override {
     auto contents = current(pasteboard);
     if (!contents || type != PasteboardType::png) return nullptr;
-    const Value* value = (*contents)->first(EntryType::png);
+    const Value* value = contents->first(EntryType::png);
     if (value == nullptr) return nullptr;
     return handle_of<platform::Data>(autorelease(std::make_unique<DataHandle>(value->keep, value->bytes)));
   }
@@ -383,16 +408,11 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto* handle = as<PasteboardHandle>(pasteboard);
     auto* urls = as<UrlArray>(array);
     if (handle == nullptr || urls == nullptr) return false;
-    bool written = false;
-    auto result = handle->store->update([&](StoreContents& contents) {
-      if (!may_write(contents)) return false;
+    return write_if_owner(*handle->store, [&](StoreContents& contents) {
       for (const Value& url : urls->urls) {
         contents.items.emplace_back().put(EntryType::file_url, url);
       }
-      written = true;
-      return true;
     });
-    return result.has_value() && written;
   }
 
   std::size_t string_length(platform::String string) override {
@@ -514,10 +534,11 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
  private:
-  std::expected<Snapshot, IoError> current(platform::Pasteboard pasteboard) {
+  // Null for what is not a pasteboard, as messaging nil answers nil.
+  Snapshot current(platform::Pasteboard pasteboard) {
     auto* handle = as<PasteboardHandle>(pasteboard);
-    if (handle == nullptr) return std::unexpected(IoError{EINVAL, "not a pasteboard"});
-    return handle->store->load();
+    if (handle == nullptr) return nullptr;
+    return current_of(*handle->store);
   }
 
   platform::String string_handle(const Value* value) {

@@ -24,6 +24,10 @@ constexpr std::size_t kHeaderCrcOffset = 48;
 constexpr std::size_t kEntrySize = 32;
 // Far beyond what any reader accepts; only keeps a corrupt count from sizing allocations.
 constexpr std::uint32_t kMaxEntries = 1u << 24;
+// Items without values take no room in the file, so their count is bounded on its own: 64 times
+// the most file URLs a reader takes, and small enough that a 56-byte file cannot make every
+// reader allocate hundreds of megabytes.
+constexpr std::uint32_t kMaxItems = 1u << 16;
 
 std::size_t align8(std::size_t n) { return (n + 7) & ~std::size_t{7}; }
 
@@ -50,6 +54,10 @@ T get_le(ByteView bytes, std::size_t offset) {
   return static_cast<T>(bits);
 }
 
+bool all_zero(ByteView bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
 bool known_type(std::uint16_t type) { return type >= 1 && type <= 4; }
 
 bool is_utf16(EntryType type) { return type == EntryType::string || type == EntryType::file_url; }
@@ -72,7 +80,7 @@ std::optional<Header> decode_header(ByteView bytes) {
                 get_le<std::int64_t>(bytes, 24),  get_le<std::uint64_t>(bytes, 32),
                 get_le<std::uint32_t>(bytes, 40), get_le<std::uint32_t>(bytes, 44)};
   if ((header.flags & ~kRefuseWritesFlag) != 0 || header.change_count < 0 ||
-      header.entry_count > kMaxEntries || header.item_count > kMaxEntries ||
+      header.entry_count > kMaxEntries || header.item_count > kMaxItems ||
       get_le<std::uint32_t>(bytes, 52) != 0) {
     return std::nullopt;
   }
@@ -98,10 +106,14 @@ bool decode_entries(ByteView bytes, const Header& header, const std::shared_ptr<
     const auto offset = get_le<std::uint64_t>(bytes, at + 8);
     const auto length = get_le<std::uint64_t>(bytes, at + 16);
     const auto crc = get_le<std::uint32_t>(bytes, at + 24);
-    expected_offset = align8(expected_offset);
+    // Every length is checked against what is left of the file before anything is taken
+    // from it: offsets and lengths come from the file and may be anything.
+    const std::size_t value_start = align8(expected_offset);
     if (item >= header.item_count || item < previous_item || !known_type(type) ||
         get_le<std::uint16_t>(bytes, at + 6) != 0 || get_le<std::uint32_t>(bytes, at + 28) != 0 ||
-        offset != expected_offset || length > bytes.size() - offset) {
+        offset != value_start || value_start > bytes.size() ||
+        length > bytes.size() - value_start ||
+        !all_zero(bytes.subspan(expected_offset, value_start - expected_offset))) {
       return false;
     }
     const auto entry_type = static_cast<EntryType>(type);
@@ -268,13 +280,40 @@ std::optional<StoreContents> decode_store(ByteView bytes, std::shared_ptr<const 
   return contents;
 }
 
-std::string default_store_path() {
-  if (std::string path = environment("MORVANE_SIM_PASTEBOARD"); !path.empty()) return path;
-  if (std::string runtime = environment("XDG_RUNTIME_DIR"); !runtime.empty()) {
-    return runtime + "/morvane-sim-pasteboard";
+void reseal_store(std::span<std::uint8_t> bytes) {
+  if (bytes.size() < kHeaderSize) return;
+  const std::size_t entries = get_le<std::uint32_t>(bytes, 44);
+  const std::size_t table_end =
+      kHeaderSize + std::min(entries, (bytes.size() - kHeaderSize) / kEntrySize) * kEntrySize;
+  for (std::size_t at = kHeaderSize; at < table_end; at += kEntrySize) {
+    const auto offset = get_le<std::uint64_t>(bytes, at + 8);
+    const auto length = get_le<std::uint64_t>(bytes, at + 16);
+    if (offset > bytes.size() || length > bytes.size() - offset) continue;
+    const std::uint32_t crc = crc_of(ByteView(bytes).subspan(offset, length));
+    for (std::size_t i = 0; i < 4; ++i) bytes[at + 24 + i] = static_cast<std::uint8_t>(crc >> (8 * i));
   }
-  return "/tmp/morvane-sim-pasteboard-" + std::to_string(::getuid());
+  const ByteView view(bytes);
+  const std::uint32_t crc = crc_of(view.subspan(kHeaderSize, table_end - kHeaderSize),
+                                   crc_of(view.first(kHeaderCrcOffset)));
+  for (std::size_t i = 0; i < 4; ++i) {
+    bytes[kHeaderCrcOffset + i] = static_cast<std::uint8_t>(crc >> (8 * i));
+  }
 }
+
+StoreLocation default_store_location() {
+  if (std::string path = environment("MORVANE_SIM_PASTEBOARD"); !path.empty()) {
+    return {path, false};
+  }
+  if (std::string runtime = environment("XDG_RUNTIME_DIR"); !runtime.empty()) {
+    return {runtime + "/morvane-sim-pasteboard", true};
+  }
+  std::string temporary = environment("TMPDIR");
+  if (temporary.empty()) temporary = "/tmp";
+  return {temporary + "/morvane-sim-pasteboard-" + std::to_string(::geteuid()) + "/pasteboard",
+          true};
+}
+
+std::string default_store_path() { return default_store_location().path; }
 
 std::uint64_t process_owner_token() {
   static const std::uint64_t token = [] {
@@ -290,99 +329,179 @@ std::uint64_t process_owner_token() {
   return token;
 }
 
-PasteboardStore::PasteboardStore(std::string path) : path_(std::move(path)) {}
+namespace {
+
+std::pair<std::string, std::string> split_path(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const auto slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return {".", trimmed};
+  return {slash == 0 ? "/" : trimmed.substr(0, slash), trimmed.substr(slash + 1)};
+}
+
+}  // namespace
+
+PasteboardStore::PasteboardStore(std::string path, bool private_folder)
+    : path_(std::move(path)), private_folder_(private_folder), faults_seen_(Mapping::faults()) {
+  auto [folder, name] = split_path(path_);
+  folder_path_ = std::move(folder);
+  name_ = std::move(name);
+}
+
+std::expected<Folder, IoError> PasteboardStore::folder(bool create_missing) const {
+  return Folder::open(folder_path_, private_folder_, create_missing);
+}
+
+std::expected<FileDescriptor, IoError> PasteboardStore::open_store(const Folder& folder) const {
+  if (test_hooks::store_open_refused()) {
+    return std::unexpected(IoError{EIO, "open " + path_ + ": refused by a test"});
+  }
+  return folder.open_file(name_, O_RDONLY);
+}
 
 std::expected<Snapshot, IoError> PasteboardStore::load() {
   auto loaded = load_existing();
-  if (loaded || loaded.error().code != ENOENT) return loaded;
-  if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
-  return load_existing();
+  if (!loaded && loaded.error().code == ENOENT) {
+    if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
+    loaded = load_existing();
+  }
+  if (!loaded) return loaded;
+  // A lock file that would be refused later refuses the store now, before anything is changed.
+  if (auto lock = check_lock(); !lock) return std::unexpected(lock.error());
+  return loaded;
+}
+
+std::expected<void, IoError> PasteboardStore::check_lock() const {
+  auto in = folder(false);
+  if (!in) return std::unexpected(in.error());
+  auto lock = in->open_file(lock_name(), O_RDONLY);
+  if (!lock && lock.error().code != ENOENT) return std::unexpected(lock.error());
+  return {};
 }
 
 std::expected<Snapshot, IoError> PasteboardStore::load_existing() {
-  auto fd = open_private_file(path_, O_RDONLY);
+  auto in = folder(false);
+  if (!in) return std::unexpected(in.error());
+  return load_from(*in);
+}
+
+std::expected<Snapshot, IoError> PasteboardStore::load_from(const Folder& folder) {
+  auto fd = open_store(folder);
   if (!fd) return std::unexpected(fd.error());
   return adopt(*fd, true);
 }
 
+// Forgets the decoded store: bytes served from it may not have been the file's, so the
+// failure is reported once and the next look starts afresh.
+std::unexpected<IoError> PasteboardStore::changed_in_place() {
+  cached_.reset();
+  cached_mapping_.reset();
+  cached_identity_.reset();
+  faults_seen_ = Mapping::faults();
+  return std::unexpected(IoError{EIO, "store " + path_ + " was changed in place"});
+}
+
 // Makes the contents of an open store file current: reused when the file is the one already
-// decoded (a store file is never changed in place, and the mapping held keeps its inode from
-// being reused), else mapped and decoded.
+// decoded (a store file is never changed in place, and the cached mapping keeps its inode from
+// being reused, even for a store whose values hold none of it), else mapped and decoded. The same file with another size or time, or a
+// mapping that lost its pages, means someone changed the file in place.
 std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd,
                                                         bool verify_values) {
   auto status = file_status(fd, path_);
   if (!status) return std::unexpected(status.error());
-  const Identity identity{status->st_dev, status->st_ino, status->st_size,
-                          status->st_ctim.tv_sec, status->st_ctim.tv_nsec};
+  const Identity identity{status->st_dev, status->st_ino, status->st_size, status->st_mtim.tv_sec,
+                          status->st_mtim.tv_nsec};
   std::lock_guard guard(cache_mutex_);
+  if (Mapping::faults() != faults_seen_) return changed_in_place();
   if (cached_ && cached_identity_ == identity) return cached_;
+  if (cached_ && cached_identity_->same_file(identity)) return changed_in_place();
   auto mapping = Mapping::map(fd, static_cast<std::size_t>(status->st_size));
   if (!mapping) return std::unexpected(IoError{EIO, "corrupt store " + path_ + ": empty"});
   auto shared = std::make_shared<const Mapping>(std::move(*mapping));
   auto contents = decode_store(shared->bytes(), shared, verify_values);
+  if (Mapping::faults() != faults_seen_) return changed_in_place();
   if (!contents) return std::unexpected(IoError{EIO, "corrupt store " + path_});
   cached_ = std::make_shared<const StoreContents>(std::move(*contents));
+  cached_mapping_ = std::move(shared);
   cached_identity_ = identity;
   return cached_;
 }
 
 std::expected<void, IoError> PasteboardStore::create_if_missing() {
-  auto lock = ExclusiveLock::acquire(lock_path());
+  auto in = folder(true);
+  if (!in) return std::unexpected(in.error());
+  auto lock = ExclusiveLock::acquire(*in, lock_name());
   if (!lock) return std::unexpected(lock.error());
-  auto existing = open_private_file(path_, O_RDONLY);
+  auto existing = open_store(*in);
   if (existing) return {};
   if (existing.error().code != ENOENT) return std::unexpected(existing.error());
-  auto written = write(StoreContents{});
+  auto written = write(*in, StoreContents{});
   if (!written) return std::unexpected(written.error());
   return {};
 }
 
 std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change) {
   if (auto created = load(); !created) return created;
-  auto lock = ExclusiveLock::acquire(lock_path());
+  return locked_update(change);
+}
+
+std::expected<Snapshot, IoError> PasteboardStore::update_existing(const Change& change) {
+  return locked_update(change);
+}
+
+std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change) {
+  auto in = folder(false);
+  if (!in) return std::unexpected(in.error());
+  auto lock = ExclusiveLock::acquire(*in, lock_name());
   if (!lock) return std::unexpected(lock.error());
-  auto current = load_existing();
+  auto current = load_from(*in);
   if (!current) return current;
   StoreContents next = **current;
   if (!change(next)) return current;
-  return write(next);
+  return write(*in, next);
 }
 
 // Writes a complete new file beside the store and renames it over the store, so that every
 // reader sees either the old file or the new one, whole, even if this process dies midway.
-std::expected<Snapshot, IoError> PasteboardStore::write(const StoreContents& contents) {
-  const std::string temporary = temporary_path();
-  auto fd = open_private_file(temporary, O_RDWR | O_CREAT | O_TRUNC);
-  if (!fd) return std::unexpected(fd.error());
-  if (::fchmod(fd->get(), 0600) != 0) {
-    return std::unexpected(IoError{errno, "fchmod " + temporary + ": " + std::strerror(errno)});
+// Runs under the lock, so any temporary file already there belongs to a writer that died.
+std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
+                                                        const StoreContents& contents) {
+  if (contents.items.size() > kMaxItems) {
+    return std::unexpected(IoError{E2BIG, "too many items for store " + path_});
   }
+  remove_stale_temporaries(folder, temporary_prefix());
+  auto temporary = TemporaryFile::create(folder, temporary_prefix());
+  if (!temporary) return std::unexpected(temporary.error());
+  const FileDescriptor& fd = temporary->fd();
+  const std::string& path = temporary->path();
   const EncodedStore encoded = encode_store(contents);
   static constexpr std::array<std::uint8_t, 8> kPadding{};
-  if (auto head = write_all(*fd, encoded.head, temporary); !head) return std::unexpected(head.error());
+  if (auto head = write_all(fd, encoded.head, path); !head) return std::unexpected(head.error());
   for (const EncodedStore::Piece& piece : encoded.values) {
-    auto padded = write_all(*fd, ByteView(kPadding).first(piece.padding), temporary);
+    auto padded = write_all(fd, ByteView(kPadding).first(piece.padding), path);
     if (!padded) return std::unexpected(padded.error());
-    if (auto value = write_all(*fd, piece.bytes, temporary); !value) {
+    if (auto value = write_all(fd, piece.bytes, path); !value) {
       return std::unexpected(value.error());
     }
   }
-  if (::fdatasync(fd->get()) != 0) {
-    return std::unexpected(IoError{errno, "fdatasync " + temporary + ": " + std::strerror(errno)});
+  if (::fdatasync(fd.get()) != 0) {
+    return std::unexpected(IoError{errno, "fdatasync " + path + ": " + std::strerror(errno)});
   }
-  if (::rename(temporary.c_str(), path_.c_str()) != 0) {
-    return std::unexpected(IoError{errno, "rename " + temporary + ": " + std::strerror(errno)});
+  if (auto renamed = temporary->rename_to(name_); !renamed) {
+    return std::unexpected(renamed.error());
   }
-  return adopt(*fd, false);
+  return adopt(fd, false);
 }
 
-PasteboardStore& store_at(const std::string& path) {
+PasteboardStore& store_at(const StoreLocation& location) {
   static std::mutex mutex;
   static std::map<std::string, std::unique_ptr<PasteboardStore>> stores;
   std::lock_guard guard(mutex);
-  auto& store = stores[path];
-  if (!store) store = std::make_unique<PasteboardStore>(path);
+  auto& store = stores[location.path];
+  if (!store) store = std::make_unique<PasteboardStore>(location);
   return *store;
 }
+
+PasteboardStore& store_at(const std::string& path) { return store_at(StoreLocation{path, false}); }
 
 }  // namespace morvane::sim

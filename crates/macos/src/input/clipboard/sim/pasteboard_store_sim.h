@@ -1,7 +1,8 @@
 #pragma once
 
 // The simulated general pasteboard's shared state: one store file per user, read by any number
-// of processes and replaced whole, under an exclusive lock, by each change.
+// of processes and replaced whole, under an exclusive lock, by each change. A store file is
+// never changed in place; one that is (by a process outside this protocol) reads as failed.
 //
 // File format, version 1, all integers little-endian:
 //   header (56 bytes): magic "MRVNSPB\n", u32 version, u32 flags (bit 0: refuse writes),
@@ -13,7 +14,7 @@
 //   values: each at the next multiple of 8 after the previous one (zero padding); the file
 //     ends where the last value ends. Strings are UTF-16LE. A file reference is u64 device,
 //     u64 inode, then the path's bytes.
-// Anything else (bad magic, version, CRC, layout or trailing bytes) is a corrupt store.
+// Anything else (bad magic, version, CRC, layout, padding or trailing bytes) is a corrupt store.
 
 #include <bit>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -110,8 +112,21 @@ EncodedStore encode_store(const StoreContents& contents);
 std::optional<StoreContents> decode_store(ByteView bytes, std::shared_ptr<const void> keep,
                                           bool verify_values);
 
-// $MORVANE_SIM_PASTEBOARD, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard, else
-// /tmp/morvane-sim-pasteboard-<uid>.
+// Where a store lives. A private folder is the store's own (see Folder::open); any other is
+// a folder someone named, which may be shared.
+struct StoreLocation {
+  std::string path;
+  bool private_folder = false;
+};
+
+// Rewrites the checksums of a store image to match its bytes, as far as the image holds them,
+// so that tests and fuzzing of corrupt layouts get past the checksums to the checks behind them.
+void reseal_store(std::span<std::uint8_t> bytes);
+
+// $MORVANE_SIM_PASTEBOARD as named, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard in that private
+// folder, else <temporary directory>/morvane-sim-pasteboard-<uid>/pasteboard in a private folder
+// made for it, the temporary directory being $TMPDIR or /tmp.
+StoreLocation default_store_location();
 std::string default_store_path();
 
 // A random token for this process, fixed for its lifetime; never 0.
@@ -119,44 +134,68 @@ std::uint64_t process_owner_token();
 
 class PasteboardStore {
  public:
-  explicit PasteboardStore(std::string path);
+  explicit PasteboardStore(std::string path, bool private_folder = false);
+  explicit PasteboardStore(const StoreLocation& location)
+      : PasteboardStore(location.path, location.private_folder) {}
 
   const std::string& path() const { return path_; }
 
-  // The current contents, creating an empty store on first use. Unchanged files are not read
-  // again. Fails when the store is unreadable or corrupt.
+  // The current contents, creating an empty store (and a missing private folder) on first
+  // use. Unchanged files are not read again. Fails when the store is unreadable, corrupt,
+  // refused (the store, its lock file or its folder), or was changed in place since this
+  // process last read it.
   std::expected<Snapshot, IoError> load();
+  // The same, but a missing store is a failure (ENOENT) rather than created.
+  std::expected<Snapshot, IoError> load_existing();
 
   // Under the exclusive lock: loads the current contents, lets `change` edit a copy and, when
   // it returns true, writes the copy as a new file renamed over the store. Returns the contents
-  // the store holds afterwards.
+  // the store holds afterwards. `update` creates a missing store first; `update_existing`
+  // fails instead.
   using Change = std::function<bool(StoreContents&)>;
   std::expected<Snapshot, IoError> update(const Change& change);
+  std::expected<Snapshot, IoError> update_existing(const Change& change);
 
  private:
+  // The file and the state of its bytes. The change time is left out: it also moves when a
+  // writer renames a newer store over this one, which is no change of the bytes.
   struct Identity {
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
-    std::int64_t ctime_seconds = 0;
-    std::int64_t ctime_nanoseconds = 0;
+    std::int64_t mtime_seconds = 0;
+    std::int64_t mtime_nanoseconds = 0;
     bool operator==(const Identity&) const = default;
+    bool same_file(const Identity& other) const {
+      return device == other.device && inode == other.inode;
+    }
   };
 
-  std::expected<Snapshot, IoError> load_existing();
+  std::expected<Folder, IoError> folder(bool create_missing) const;
+  std::expected<FileDescriptor, IoError> open_store(const Folder& folder) const;
+  std::expected<Snapshot, IoError> load_from(const Folder& folder);
   std::expected<void, IoError> create_if_missing();
-  std::expected<Snapshot, IoError> write(const StoreContents& contents);
+  std::expected<void, IoError> check_lock() const;
+  std::expected<Snapshot, IoError> locked_update(const Change& change);
+  std::expected<Snapshot, IoError> write(const Folder& folder, const StoreContents& contents);
   std::expected<Snapshot, IoError> adopt(const FileDescriptor& fd, bool verify_values);
-  std::string lock_path() const { return path_ + ".lock"; }
-  std::string temporary_path() const { return path_ + ".tmp"; }
+  std::unexpected<IoError> changed_in_place();
+  std::string lock_name() const { return name_ + ".lock"; }
+  std::string temporary_prefix() const { return name_ + ".tmp."; }
 
   std::string path_;
+  std::string folder_path_;
+  std::string name_;
+  bool private_folder_;
   std::mutex cache_mutex_;
   std::optional<Identity> cached_identity_;
   Snapshot cached_;
+  std::shared_ptr<const Mapping> cached_mapping_;
+  std::uint64_t faults_seen_;  // Mapping::faults() when this store last looked
 };
 
 // The store for a path, shared by everything in this process that uses that path.
+PasteboardStore& store_at(const StoreLocation& location);
 PasteboardStore& store_at(const std::string& path);
 
 }  // namespace morvane::sim
