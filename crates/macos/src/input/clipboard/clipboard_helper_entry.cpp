@@ -14,6 +14,7 @@
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_validate_png.h"
 #include "input/clipboard/request_reader.h"
+#include "input/decimal.h"
 #include "input/utf8.h"
 #include "system/process_arguments.h"
 
@@ -70,16 +71,7 @@ bool is_hex_token(std::string_view token) {
 
 std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    if (__builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
-        __builtin_add_overflow(value, static_cast<std::uint64_t>(c - '0'), &value)) {
-      return std::nullopt;
-    }
-  }
-  return value;
+  return parse_decimal_digits(text);
 }
 
 }  // namespace

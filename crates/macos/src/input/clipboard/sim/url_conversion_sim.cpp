@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "input/decimal.h"
+
 namespace morvane::sim {
 
 namespace {
@@ -111,20 +113,6 @@ namespace {
 
 constexpr std::string_view kFileReferencePrefix = "/.file/id=";
 
-// A decimal number of at least one digit that fits 64 bits; no sign, no spaces.
-std::optional<std::uint64_t> decimal(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    if (__builtin_mul_overflow(value, std::uint64_t{10}, &value) ||
-        __builtin_add_overflow(value, static_cast<std::uint64_t>(c - '0'), &value)) {
-      return std::nullopt;
-    }
-  }
-  return value;
-}
-
 }  // namespace
 
 bool is_file_reference_path(std::string_view path) {
@@ -136,8 +124,8 @@ std::optional<FileId> file_reference_id(std::string_view path) {
   path.remove_prefix(kFileReferencePrefix.size());
   const std::size_t dot = path.find('.');
   if (dot == std::string_view::npos) return std::nullopt;
-  const auto device = decimal(path.substr(0, dot));
-  const auto inode = decimal(path.substr(dot + 1));
+  const auto device = parse_decimal_digits(path.substr(0, dot));
+  const auto inode = parse_decimal_digits(path.substr(dot + 1));
   if (!device || !inode) return std::nullopt;
   return FileId{*device, *inode};
 }
