@@ -10,8 +10,12 @@ if [ "$(uname -s)" = Darwin ]; then
 fi
 scripts/install-deps.sh --test
 
+# The interleaving sweep's counts, from ctest's log of every test's output.
+sweep_counts() { grep -h '^\[ sweep' "$1/Testing/Temporary/LastTest.log" || true; }
+
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2 --timeout 600
+sweep_counts build
 
 # Sanitizers: any report aborts the process, so the test that caused it fails.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
@@ -19,6 +23,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 CC=clang-16 CXX=clang++-16 scripts/build.sh build-asan -DMORVANE_SANITIZE=ON -DMORVANE_LIBCXX=ON \
   -DMORVANE_WERROR=ON -DMORVANE_BUILD_BENCH=OFF
 ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
+sweep_counts build-asan
 
 # 30 s a target keeps the whole run near a quarter of an hour on two cores.
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/fuzz.sh
