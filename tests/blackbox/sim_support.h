@@ -48,6 +48,8 @@ class SimPasteboard {
     static int counter = 0;
     store_ = std::filesystem::temp_directory_path() /
              ("morvane-test-pb-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    // A private store starts empty; the one real pasteboard is emptied to match.
+    if (!kSimulatedPasteboard) tool({"clear"});
   }
   ~SimPasteboard() {
     std::error_code ignored;
