@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -51,13 +52,16 @@ bool readable(int fd, int timeout_ms) {
   return ready == 1;
 }
 
-bool read_line_end(int fd, Clock::time_point deadline) {
+// One line without its line feed; nullopt when the writer quit or the deadline passed first.
+std::optional<std::string> read_line(int fd, Clock::time_point deadline) {
+  std::string line;
   char c = 0;
   while (readable(fd, remaining_ms(deadline))) {
-    if (::read(fd, &c, 1) != 1) return false;
-    if (c == '\n') return true;
+    if (::read(fd, &c, 1) != 1) return std::nullopt;
+    if (c == '\n') return line;
+    line.push_back(c);
   }
-  return false;
+  return std::nullopt;
 }
 
 std::vector<std::string> environment_with_display(const std::string& display) {
@@ -208,44 +212,41 @@ std::string ChildProcess::read_stderr() {
 }
 
 std::expected<VirtualScreen, std::string> VirtualScreen::start(int width, int height) {
-  // Spread concurrent tests over :90 to :99; a taken number makes Xvfb exit, so try the next.
-  const int first = static_cast<int>(getpid() % 10);
-  std::string last_error;
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    const std::string number = std::to_string(90 + (first + attempt) % 10);
-    Pipe ready = make_pipe();
-    // dup2 onto itself would keep close-on-exec, so the child's descriptor 3 must come from
-    // a different number.
-    const int above_three = fcntl(ready.write, F_DUPFD_CLOEXEC, 10);
-    close_fd(ready.write);
-    ready.write = above_three;
-    FileActions files;
-    posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files.actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&files.actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&files.actions, ready.write, 3);
-    std::vector<std::string> args = {"Xvfb", ":" + number, "-displayfd", "3", "-noreset",
-                                     "-nolisten", "tcp", "-screen", "0",
-                                     std::to_string(width) + "x" + std::to_string(height) + "x24"};
-    pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, "Xvfb", &files.actions, nullptr, pointers(args).data(),
-                                    environ);
-    close_fd(ready.write);
-    if (failed != 0) {
-      close_fd(ready.read);
-      return std::unexpected(std::string("cannot start Xvfb (is the xvfb package installed?): ") +
-                             std::strerror(failed));
-    }
-    // Xvfb writes its display number and a line feed once it accepts connections, and quits
-    // if the pipe closes before the whole line is out; end of file means it quit anyway.
-    const bool answered = read_line_end(ready.read, Clock::now() + std::chrono::seconds(10));
+  Pipe ready = make_pipe();
+  // dup2 onto itself would keep close-on-exec, so the child's descriptor 3 must come from a
+  // different number.
+  const int above_three = fcntl(ready.write, F_DUPFD_CLOEXEC, 10);
+  close_fd(ready.write);
+  ready.write = above_three;
+  FileActions files;
+  posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files.actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files.actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&files.actions, ready.write, 3);
+  // No display number: with -displayfd alone Xvfb takes the first free one itself, so
+  // concurrent tests, other users' servers and sockets left by killed servers are no obstacle.
+  std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-noreset", "-nolisten", "tcp",
+                                   "-screen", "0",
+                                   std::to_string(width) + "x" + std::to_string(height) + "x24"};
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, "Xvfb", &files.actions, nullptr, pointers(args).data(),
+                                  environ);
+  close_fd(ready.write);
+  if (failed != 0) {
     close_fd(ready.read);
-    if (answered) return VirtualScreen(pid, ":" + number);
-    ::kill(pid, SIGKILL);
-    reap(pid, milliseconds(5000));
-    last_error = "Xvfb did not start on :" + number;
+    return std::unexpected(std::string("cannot start Xvfb (is the xvfb package installed?): ") +
+                           std::strerror(failed));
   }
-  return std::unexpected(last_error);
+  // Xvfb writes its display number and a line feed once it accepts connections.
+  const auto number = read_line(ready.read, Clock::now() + std::chrono::seconds(10));
+  close_fd(ready.read);
+  if (number && !number->empty() &&
+      number->find_first_not_of("0123456789") == std::string::npos) {
+    return VirtualScreen(pid, ":" + *number);
+  }
+  ::kill(pid, SIGKILL);
+  reap(pid, milliseconds(5000));
+  return std::unexpected(std::string("Xvfb did not start"));
 }
 
 VirtualScreen::VirtualScreen(VirtualScreen&& other) noexcept
