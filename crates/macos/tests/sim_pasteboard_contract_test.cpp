@@ -9,33 +9,19 @@
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/utf8.h"
 #include "pasteboard_contract.h"
+#include "sim_store_scope.h"
 
 namespace morvane::testing {
 namespace {
 
-namespace fs = std::filesystem;
-
 class SimSubject final : public ContractSubject {
  public:
-  SimSubject() {
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() /
-           ("morvane-contract-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_);
-    path_ = (dir_ / "pasteboard").string();
-    ::setenv("MORVANE_SIM_PASTEBOARD", path_.c_str(), 1);
-    pasteboard_ = platform::pasteboard_platform().general_pasteboard();
-  }
-  ~SimSubject() override {
-    ::unsetenv("MORVANE_SIM_PASTEBOARD");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
+  SimSubject() { pasteboard_ = platform::pasteboard_platform().general_pasteboard(); }
 
   platform::PasteboardPlatform& platform() override { return platform::pasteboard_platform(); }
   platform::Pasteboard pasteboard() override { return pasteboard_; }
   void other_writer(const std::vector<ContractItem>& items) override {
-    auto written = sim::store_at(path_).update([&](sim::StoreContents& contents) {
+    auto written = sim::store_at(store_.path()).update([&](sim::StoreContents& contents) {
       contents.clear_by(sim::process_owner_token() + 1);
       for (const ContractItem& i : items) {
         sim::StoreItem& item = contents.items.emplace_back();
@@ -54,8 +40,7 @@ class SimSubject final : public ContractSubject {
   }
 
  private:
-  fs::path dir_;
-  std::string path_;
+  testing::ScopedSimStore store_{"contract"};
   platform::Pasteboard pasteboard_ = nullptr;
 };
 

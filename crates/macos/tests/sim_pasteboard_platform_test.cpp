@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/clipboard/sim/url_conversion_sim.h"
 #include "input/utf8.h"
 #include "support/test_data.h"
+#include "sim_store_scope.h"
 
 namespace morvane::sim {
 namespace {
@@ -25,18 +27,12 @@ namespace fs = std::filesystem;
 class SimPasteboardPlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() /
-           ("morvane-sim-unit-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_);
-    store_path_ = (dir_ / "pasteboard").string();
-    ::setenv("MORVANE_SIM_PASTEBOARD", store_path_.c_str(), 1);
+    store_.emplace("sim-unit");
     pool_ = p.autorelease_pool_create();
   }
   void TearDown() override {
     p.autorelease_pool_drain(pool_);
-    ::unsetenv("MORVANE_SIM_PASTEBOARD");
-    fs::remove_all(dir_);
+    store_.reset();
   }
 
   platform::Pasteboard pasteboard() {
@@ -46,16 +42,16 @@ class SimPasteboardPlatformTest : public ::testing::Test {
   }
   // Another application clears the pasteboard and becomes its owner.
   void clear_as_another_application() {
-    ASSERT_TRUE(store_at(store_path_).update([](StoreContents& c) {
+    ASSERT_TRUE(store_at(store_->path()).update([](StoreContents& c) {
       c.clear_by(process_owner_token() + 1);
       return true;
     }));
   }
   void replace_store_file(const Bytes& bytes) {
-    const std::string temporary = store_path_ + ".new";
+    const std::string temporary = store_->path() + ".new";
     std::ofstream(temporary, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    fs::rename(temporary, store_path_);
+    fs::rename(temporary, store_->path());
   }
   std::string text_of(platform::String s) { return p.string_utf8(s).value_or("<none>"); }
   bool set_text(platform::Pasteboard pb, std::string_view text, PasteboardType type) {
@@ -64,15 +60,14 @@ class SimPasteboardPlatformTest : public ::testing::Test {
   }
 
   platform::PasteboardPlatform& p = platform::pasteboard_platform();
-  fs::path dir_;
-  std::string store_path_;
+  std::optional<testing::ScopedSimStore> store_;
   platform::Pool pool_ = nullptr;
 };
 
 TEST_F(SimPasteboardPlatformTest, FirstUseCreatesAnEmptyPrivateStore) {
   platform::Pasteboard pb = pasteboard();
   struct stat status {};
-  ASSERT_EQ(::stat(store_path_.c_str(), &status), 0);
+  ASSERT_EQ(::stat(store_->path().c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
   EXPECT_EQ(p.change_count(pb), 0);
   EXPECT_TRUE(p.responds_to_access_behavior(pb));
@@ -143,7 +138,7 @@ TEST_F(SimPasteboardPlatformTest, AWriterThatLostOwnershipIsRefused) {
 TEST_F(SimPasteboardPlatformTest, StoredSwitchesAreHonoured) {
   platform::Pasteboard pb = pasteboard();
   p.clear_contents(pb);
-  ASSERT_TRUE(store_at(store_path_).update([](StoreContents& c) {
+  ASSERT_TRUE(store_at(store_->path()).update([](StoreContents& c) {
     c.refuse_writes = true;
     c.access_behavior = 3;
     return true;
@@ -202,12 +197,12 @@ TEST_F(SimPasteboardPlatformTest, ACorruptOrUnreadableStoreIsNoPasteboard) {
     EXPECT_EQ(p.general_pasteboard(), nullptr) << c.what;
   }
 
-  fs::remove(store_path_);
-  fs::create_symlink(dir_ / "elsewhere", store_path_);
+  fs::remove(store_->path());
+  fs::create_symlink(store_->dir() / "elsewhere", store_->path());
   EXPECT_EQ(p.general_pasteboard(), nullptr) << "symbolic link";
-  EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
+  EXPECT_FALSE(fs::exists(store_->dir() / "elsewhere"));
 
-  const std::string missing_dir = (dir_ / "missing" / "pasteboard").string();
+  const std::string missing_dir = (store_->dir() / "missing" / "pasteboard").string();
   ::setenv("MORVANE_SIM_PASTEBOARD", missing_dir.c_str(), 1);
   EXPECT_EQ(p.general_pasteboard(), nullptr) << "no such directory";
 }
@@ -258,13 +253,13 @@ TEST_F(SimPasteboardPlatformTest, ObjectsLiveUntilTheirPoolDrainsOrTheirRelease)
 // was made for is at its path: not after the file is removed, nor once another file has taken
 // its place.
 TEST_F(SimPasteboardPlatformTest, FileReferencesResolveWhileTheirFileIsThere) {
-  const fs::path file = dir_ / "named file";
+  const fs::path file = store_->dir() / "named file";
   std::ofstream(file) << "x";
   struct stat info {};
   ASSERT_EQ(::lstat(file.c_str(), &info), 0);
   const FileId id{info.st_dev, info.st_ino};
   const std::string url_text = file_reference_url(id);
-  ASSERT_TRUE(store_at(store_path_).update([&](StoreContents& c) {
+  ASSERT_TRUE(store_at(store_->path()).update([&](StoreContents& c) {
     StoreItem& item = c.items.emplace_back();
     item.put(EntryType::file_url, Value::of_utf16(std::u16string(url_text.begin(), url_text.end())));
     item.put(EntryType::file_reference, FileReference{id.device, id.inode, file.string()}.encode());
@@ -287,7 +282,7 @@ TEST_F(SimPasteboardPlatformTest, FileReferencesResolveWhileTheirFileIsThere) {
     return p.url_file_system_representation(path_url.get(), 1024);
   };
   EXPECT_EQ(resolve(), file.string());
-  const fs::path moved = dir_ / "moved";
+  const fs::path moved = store_->dir() / "moved";
   fs::rename(file, moved);
   EXPECT_EQ(resolve(), std::nullopt) << "gone from its path";
   std::ofstream(file) << "another file";  // moved still holds the old inode, so this is a new one

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "input/clipboard/clipboard_helper_entry.h"
@@ -18,6 +19,7 @@
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/sim/communication_failure_sim.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
+#include "sim_store_scope.h"
 
 namespace morvane::sim {
 namespace {
@@ -103,27 +105,20 @@ bool can_chown_to_another_user() { return ::geteuid() == 0; }
 class SimStoreHostileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() /
-           ("morvane-sim-hostile-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    fs::create_directories(dir_);
-    fs::permissions(dir_, fs::perms::owner_all);
-    store_path_ = (dir_ / "pasteboard").string();
-    ::setenv("MORVANE_SIM_PASTEBOARD", store_path_.c_str(), 1);
+    store_.emplace("sim-hostile");
     pool_ = p.autorelease_pool_create();
   }
   void TearDown() override {
     test_hooks::fail_store_opens_after(-1);
     p.autorelease_pool_drain(pool_);
-    ::unsetenv("MORVANE_SIM_PASTEBOARD");
-    fs::remove_all(dir_);
+    store_.reset();
   }
 
   // Text and a PNG, written by another application.
   void plant(std::size_t png_size = 64) {
     Bytes png(png_size);
     for (std::size_t i = 0; i < png.size(); ++i) png[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    ASSERT_TRUE(PasteboardStore(store_path_).update([&](StoreContents& c) {
+    ASSERT_TRUE(PasteboardStore(store_->path()).update([&](StoreContents& c) {
       c.clear_by(process_owner_token() + 1);
       c.first_item().put(EntryType::string, Value::of_utf16(u"planted"));
       c.first_item().put(EntryType::png, Value::of_bytes(png));
@@ -131,13 +126,12 @@ class SimStoreHostileTest : public ::testing::Test {
     }));
   }
   Bytes store_bytes() const {
-    std::ifstream in(store_path_, std::ios::binary);
+    std::ifstream in(store_->path(), std::ios::binary);
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
   platform::PasteboardPlatform& p = platform::pasteboard_platform();
-  fs::path dir_;
-  std::string store_path_;
+  std::optional<testing::ScopedSimStore> store_;
   platform::Pool pool_ = nullptr;
 };
 
@@ -208,16 +202,16 @@ TEST_F(SimStoreHostileTest, AStoreBrokenAfterTheLookupRaisesFromEveryCall) {
       continue;
     }
     for (const Call& call : kCalls) {
-      fs::remove(store_path_);
+      fs::remove(store_->path());
       plant();
       platform::Pasteboard pb = p.general_pasteboard();
       ASSERT_NE(pb, nullptr) << breakage.what;
       ASSERT_EQ(p.change_count(pb), 1) << breakage.what;
-      breakage.apply(*this, store_path_);
+      breakage.apply(*this, store_->path());
       EXPECT_THROW(call.run(p, pb), PasteboardCommunicationFailure)
           << breakage.what << ", " << call.what;
       test_hooks::fail_store_opens_after(-1);
-      fs::remove(store_path_ + ".gone");
+      fs::remove(store_->path() + ".gone");
     }
   }
 }
@@ -248,16 +242,16 @@ TEST_F(SimStoreHostileTest, AStoreUnusableAtTheLookupIsNoPasteboard) {
       std::printf("skipped \"%s\": only root can give a file to another user here\n", breakage.what);
       continue;
     }
-    fs::remove(store_path_);
+    fs::remove(store_->path());
     plant();
-    const Bytes before = fs::is_regular_file(store_path_) ? store_bytes() : Bytes{};
-    breakage.apply(*this, store_path_);
+    const Bytes before = fs::is_regular_file(store_->path()) ? store_bytes() : Bytes{};
+    breakage.apply(*this, store_->path());
     EXPECT_EQ(p.general_pasteboard(), nullptr) << breakage.what;
     test_hooks::fail_store_opens_after(-1);
     if (std::string(breakage.what).starts_with("lock")) {
       // Refused before anything was written: the store is as it was.
       EXPECT_EQ(store_bytes(), before) << breakage.what;
-      fs::remove(store_path_ + ".lock");
+      fs::remove(store_->path() + ".lock");
     }
   }
 }
@@ -273,7 +267,7 @@ TEST_F(SimStoreHostileTest, AStoreShortenedInPlaceNeverKillsTheReader) {
         const std::uint8_t* bytes = p.data_bytes(data);
         const std::size_t size = p.data_length(data);
         if (bytes == nullptr || size != 4u << 20) std::_Exit(2);
-        if (::truncate(store_path_.c_str(), 4096) != 0) std::_Exit(3);
+        if (::truncate(store_->path().c_str(), 4096) != 0) std::_Exit(3);
         std::uint64_t sum = 0;
         for (std::size_t i = 0; i < size; i += 512) sum += bytes[i];
         if (sum == 0) std::_Exit(4);
