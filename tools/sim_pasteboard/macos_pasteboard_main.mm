@@ -9,9 +9,11 @@
 #import <Foundation/Foundation.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "input/utf8.h"
 #include "sim_pasteboard_command.h"
 
 #if !__has_feature(objc_arc)
@@ -46,17 +48,14 @@ NSString* string_of(const std::string& utf8) {
   return [[NSString alloc] initWithBytes:utf8.data() length:utf8.size() encoding:NSUTF8StringEncoding];
 }
 
-// NSString's UTF-8 decoding drops a leading byte-order mark; the UTF-16 units are taken as
-// they are so that a text planted here is exactly the text given.
+// NSString's UTF-8 decoding drops a leading byte-order mark; the string is built from the
+// UTF-16 units instead, so that a text planted here is exactly the text given.
 NSString* exact_string_of(const std::string& utf8) {
-  NSString* decoded = string_of(utf8);
-  if (decoded == nil) return nil;
-  if (utf8.size() >= 3 && utf8.compare(0, 3, "\xEF\xBB\xBF") == 0 &&
-      (decoded.length == 0 || [decoded characterAtIndex:0] != 0xFEFF)) {
-    unichar bom = 0xFEFF;
-    return [[NSString stringWithCharacters:&bom length:1] stringByAppendingString:decoded];
-  }
-  return decoded;
+  const std::optional<std::u16string> units = morvane::utf8_to_utf16(utf8);
+  if (!units) return nil;
+  static_assert(sizeof(char16_t) == sizeof(unichar));
+  return [NSString stringWithCharacters:reinterpret_cast<const unichar*>(units->data())
+                                 length:units->size()];
 }
 
 NSData* file_data(const std::string& path) {
@@ -70,12 +69,8 @@ NSData* utf8_of(NSString* string) {
 
 // ---- write and clear ----
 
-struct Planted {
-  NSMutableArray<NSPasteboardItem*>* items = [NSMutableArray array];
-};
-
 // Builds every item before the pasteboard is touched, so a bad input file changes nothing.
-NSString* plan(const Write& write, Planted& planted) {
+NSString* plan(const Write& write, NSMutableArray<NSPasteboardItem*>* items) {
   for (const PlannedItem& planned : write.items) {
     NSPasteboardItem* item = [[NSPasteboardItem alloc] init];
     if (planned.file_url) {
@@ -92,7 +87,7 @@ NSString* plan(const Write& write, Planted& planted) {
     } else {
       [item setData:[NSData data] forType:kPlainItemType];
     }
-    [planted.items addObject:item];
+    [items addObject:item];
   }
   NSString* text = nil;
   if (write.text) {
@@ -108,19 +103,19 @@ NSString* plan(const Write& write, Planted& planted) {
     png = file_data(*write.png_file);
     if (png == nil) return [NSString stringWithFormat:@"cannot open %s", write.png_file->c_str()];
   }
-  if ((text != nil || png != nil) && planted.items.count == 0) {
-    [planted.items addObject:[[NSPasteboardItem alloc] init]];
+  if ((text != nil || png != nil) && items.count == 0) {
+    [items addObject:[[NSPasteboardItem alloc] init]];
   }
-  if (text != nil) [planted.items[0] setString:text forType:NSPasteboardTypeString];
-  if (png != nil) [planted.items[0] setData:png forType:NSPasteboardTypePNG];
+  if (text != nil) [items[0] setString:text forType:NSPasteboardTypeString];
+  if (png != nil) [items[0] setData:png forType:NSPasteboardTypePNG];
   return nil;
 }
 
 int run_write(NSPasteboard* pasteboard, const Write& write) {
-  Planted planted;
-  if (NSString* problem = plan(write, planted)) return fail(problem);
+  NSMutableArray<NSPasteboardItem*>* items = [NSMutableArray array];
+  if (NSString* problem = plan(write, items)) return fail(problem);
   [pasteboard clearContents];
-  if (planted.items.count > 0 && ![pasteboard writeObjects:planted.items]) {
+  if (items.count > 0 && ![pasteboard writeObjects:items]) {
     return fail(@"the pasteboard refused the items");
   }
   return print_line(pasteboard.changeCount);
