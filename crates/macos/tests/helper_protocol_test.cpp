@@ -7,6 +7,7 @@
 
 #include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_helper_protocol.h"
+#include "input/clipboard/request_reader.h"
 
 namespace morvane {
 namespace {

@@ -23,7 +23,7 @@
 #include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_runtime.h"
-#include "input/clipboard/imp_write.h"
+#include "input/clipboard/imp.h"
 #include "input/utf8.h"
 #include "png_test_data.h"
 

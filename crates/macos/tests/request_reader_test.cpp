@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "input/clipboard/clipboard_helper_entry.h"
+#include "input/clipboard/clipboard_helper_protocol.h"
 #include "input/clipboard/request_reader.h"
 
 namespace morvane {

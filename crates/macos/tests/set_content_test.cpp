@@ -8,7 +8,7 @@
 
 #include "fake_clock.h"
 #include "fake_pasteboard_platform.h"
-#include "input/clipboard/imp_write.h"
+#include "input/clipboard/imp.h"
 #include "input/utf8.h"
 #include "png_test_data.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "input/clipboard/clipboard_helper_entry.h"
-#include "input/clipboard/imp_write.h"
+#include "input/clipboard/imp.h"
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/sim/communication_failure_sim.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"

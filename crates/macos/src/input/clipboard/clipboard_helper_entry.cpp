@@ -84,14 +84,6 @@ std::optional<std::uint64_t> parse_deadline_ms(std::string_view text) {
   return std::clamp(*value, kMinDeadlineMs, kMaxDeadlineMs);
 }
 
-Result<Bytes> read_input_from(int fd, std::size_t limit) {
-  return request_reader::read_bytes(fd, limit);
-}
-
-Result<std::string> read_input_text() { return request_reader::read_text(0, kMaxRequestBytes); }
-
-Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
-
 Outcome run_guarded(std::string_view operation, OperationFn run,
                     std::span<const std::string> arguments, const Deadline& deadline) {
   // Our code throws nothing, but the platform can: AppKit raises NSException when the

@@ -34,13 +34,6 @@ Outcome run_guarded(std::string_view operation, OperationFn run,
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline);
 
-// Reads the whole request from standard input, at most the protocol limit.
-Result<Bytes> read_input();
-// The same for requests that are text, read straight into the string that will own them.
-Result<std::string> read_input_text();
-// The same, from any descriptor and with any limit; read_input's testable core.
-Result<Bytes> read_input_from(int fd, std::size_t limit);
-
 // Parses MORVANE_MACOS_HELPER_DEADLINE_MS and clamps it to 1..60000 ms.
 std::optional<std::uint64_t> parse_deadline_ms(std::string_view text);
 

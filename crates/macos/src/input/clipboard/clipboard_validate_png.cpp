@@ -1,8 +1,8 @@
 #include "input/clipboard/clipboard_validate_png.h"
 
-#include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_image_io.h"
 #include "input/clipboard/clipboard_rich.h"
+#include "input/clipboard/request_reader.h"
 
 namespace morvane {
 

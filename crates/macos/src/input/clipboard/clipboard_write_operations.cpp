@@ -1,9 +1,9 @@
 #include "input/clipboard/clipboard_write_operations.h"
 
 #include "input/clipboard/clipboard_clear.h"
-#include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_requests.h"
-#include "input/clipboard/imp_write.h"
+#include "input/clipboard/imp.h"
+#include "input/clipboard/request_reader.h"
 #include "input/utf8.h"
 
 namespace morvane {

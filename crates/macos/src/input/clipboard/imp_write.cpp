@@ -1,4 +1,4 @@
-#include "input/clipboard/imp_write.h"
+#include "input/clipboard/imp.h"
 
 #include <cmath>
 #include <vector>
@@ -8,7 +8,6 @@
 #include "input/clipboard/clipboard_rich.h"
 #include "input/clipboard/clipboard_runtime.h"
 #include "input/clipboard/clipboard_transaction.h"
-#include "input/clipboard/imp.h"
 #include "input/utf8.h"
 
 namespace morvane::imp {

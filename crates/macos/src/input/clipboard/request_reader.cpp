@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "input/clipboard/clipboard_helper_protocol.h"
+
 namespace morvane::request_reader {
 
 namespace {
@@ -194,3 +196,15 @@ Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes
 }
 
 }  // namespace morvane::request_reader
+
+namespace morvane {
+
+Result<Bytes> read_input_from(int fd, std::size_t limit) {
+  return request_reader::read_bytes(fd, limit);
+}
+
+Result<std::string> read_input_text() { return request_reader::read_text(0, kMaxRequestBytes); }
+
+Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
+
+}  // namespace morvane

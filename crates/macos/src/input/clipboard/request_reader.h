@@ -25,3 +25,14 @@ Result<Bytes> read_bytes(int fd, std::size_t limit, std::size_t block_bytes = kB
 Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes = kBlockBytes);
 
 }  // namespace morvane::request_reader
+
+namespace morvane {
+
+// Reads the whole request from standard input, at most the protocol limit.
+Result<Bytes> read_input();
+// The same for requests that are text, read straight into the string that will own them.
+Result<std::string> read_input_text();
+// The same, from any descriptor and with any limit; read_input's testable core.
+Result<Bytes> read_input_from(int fd, std::size_t limit);
+
+}  // namespace morvane
