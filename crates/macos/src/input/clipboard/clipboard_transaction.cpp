@@ -9,47 +9,6 @@ namespace morvane::clipboard_transaction {
 
 namespace {
 
-std::string clipboard_message(std::string_view kind, std::string_view tail) {
-  std::string message = "Clipboard ";
-  message.append(kind).append(tail);
-  return message;
-}
-
-AdapterError delivery_outcome(std::string message, std::string_view detail,
-                              DeliveryState delivery) {
-  return AdapterError::make(ErrorCode::APP_UNRESPONSIVE, std::move(message))
-      .with_suggestion(std::string(kInspectSuggestion))
-      .with_platform_detail(std::string(detail))
-      .with_delivery(delivery);
-}
-
-}  // namespace
-
-AdapterError delivery_uncertain(std::string_view kind, std::string_view detail) {
-  return delivery_outcome(clipboard_message(kind, " delivery is uncertain"), detail,
-                          DeliveryState::delivery_uncertain);
-}
-
-AdapterError delivered_unverified(std::string_view kind, std::string_view detail) {
-  return delivery_outcome(clipboard_message(kind, " delivery could not be verified"), detail,
-                          DeliveryState::delivered_unverified);
-}
-
-AdapterError write_failure(std::string_view kind) {
-  return AdapterError::make(ErrorCode::ACTION_FAILED, clipboard_message(kind, " write failed"));
-}
-
-AdapterError retention_failure(std::string_view kind) {
-  return AdapterError::make(ErrorCode::ACTION_FAILED,
-                            clipboard_message(kind, " did not retain the intended content"));
-}
-
-}  // namespace morvane::clipboard_transaction
-
-namespace morvane::clipboard_transaction {
-
-namespace {
-
 constexpr std::uint32_t kStartThresholdNs = 2'000'000;
 constexpr std::uint32_t kMaxReserveNs = 250'000'000;
 
@@ -78,7 +37,63 @@ AdapterError cleanup_failed(std::string_view kind, const AdapterError& primary,
   return delivery_uncertain(kind, primary.message + "; cleanup failed: " + cleanup.message);
 }
 
+std::string clipboard_message(std::string_view kind, std::string_view tail) {
+  std::string message = "Clipboard ";
+  message.append(kind).append(tail);
+  return message;
+}
+
+AdapterError delivery_outcome(std::string message, std::string_view detail,
+                              DeliveryState delivery) {
+  return AdapterError::make(ErrorCode::APP_UNRESPONSIVE, std::move(message))
+      .with_suggestion(std::string(kInspectSuggestion))
+      .with_platform_detail(std::string(detail))
+      .with_delivery(delivery);
+}
+
+Status write_image(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
+                   ByteView png, const Deadline& operation) {
+  if (auto open = operation.ensure_remaining(); !open) return open;
+  // The data object holds a whole copy of the PNG. In a pool of its own it is gone once the
+  // pasteboard has taken it, before verification reads the image back beside the request. Should
+  // that pool not open, the operation's pool still frees it, only later.
+  [[maybe_unused]] const auto data_pool = AutoreleasePool::create(platform);
+  platform::Data data = platform.class_exists(platform::PlatformClass::data)
+                            ? platform.data_with_bytes(png)
+                            : nullptr;
+  if (data == nullptr || !platform.set_data(pasteboard, data, platform::PasteboardType::png)) {
+    return fail(write_failure("image"));
+  }
+  return {};
+}
+
+Result<bool> verify_image(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
+                          ByteView expected, const Deadline& operation) {
+  auto read = clipboard_rich::read_image(platform, pasteboard, operation);
+  if (!read) return fail(std::move(read.error()));
+  return read->has_value() && std::ranges::equal((*read)->png, expected);
+}
+
 }  // namespace
+
+AdapterError delivery_uncertain(std::string_view kind, std::string_view detail) {
+  return delivery_outcome(clipboard_message(kind, " delivery is uncertain"), detail,
+                          DeliveryState::delivery_uncertain);
+}
+
+AdapterError delivered_unverified(std::string_view kind, std::string_view detail) {
+  return delivery_outcome(clipboard_message(kind, " delivery could not be verified"), detail,
+                          DeliveryState::delivered_unverified);
+}
+
+AdapterError write_failure(std::string_view kind) {
+  return AdapterError::make(ErrorCode::ACTION_FAILED, clipboard_message(kind, " write failed"));
+}
+
+AdapterError retention_failure(std::string_view kind) {
+  return AdapterError::make(ErrorCode::ACTION_FAILED,
+                            clipboard_message(kind, " did not retain the intended content"));
+}
 
 Result<Deadline> reserve_cleanup_budget(const Deadline& overall) {
   const Duration remaining = overall.remaining();
@@ -150,33 +165,6 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
   if (!*matched) return after_clear(retention_failure(kind));
   return ensure_verified_before_return(overall);
 }
-
-namespace {
-
-Status write_image(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
-                   ByteView png, const Deadline& operation) {
-  if (auto open = operation.ensure_remaining(); !open) return open;
-  // The data object holds a whole copy of the PNG. In a pool of its own it is gone once the
-  // pasteboard has taken it, before verification reads the image back beside the request. Should
-  // that pool not open, the operation's pool still frees it, only later.
-  [[maybe_unused]] const auto data_pool = AutoreleasePool::create(platform);
-  platform::Data data = platform.class_exists(platform::PlatformClass::data)
-                            ? platform.data_with_bytes(png)
-                            : nullptr;
-  if (data == nullptr || !platform.set_data(pasteboard, data, platform::PasteboardType::png)) {
-    return fail(write_failure("image"));
-  }
-  return {};
-}
-
-Result<bool> verify_image(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
-                          ByteView expected, const Deadline& operation) {
-  auto read = clipboard_rich::read_image(platform, pasteboard, operation);
-  if (!read) return fail(std::move(read.error()));
-  return read->has_value() && std::ranges::equal((*read)->png, expected);
-}
-
-}  // namespace
 
 Status replace_on(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard,
                   const Deadline& overall, ByteView png, ByteView expected) {
