@@ -5,4 +5,5 @@ if(APPLE)
   return()
 endif()
 add_executable(png_validate_bench ${CMAKE_CURRENT_LIST_DIR}/png_validate_bench.cpp)
-target_link_libraries(png_validate_bench PRIVATE morvane_macos benchmark::benchmark)
+target_link_libraries(png_validate_bench PRIVATE morvane_macos PkgConfig::MORVANE_SIM_LIBS ZLIB::ZLIB
+                      benchmark::benchmark)
