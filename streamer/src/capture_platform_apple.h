@@ -1,5 +1,7 @@
 #pragma once
 
+// The capture platform on macOS.
+
 #include <memory>
 
 #include "capture_interfaces.h"

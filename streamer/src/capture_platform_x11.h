@@ -1,5 +1,7 @@
 #pragma once
 
+// The capture platform on the X11 stand-in.
+
 #include <optional>
 
 #include "capture_interfaces.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// The capture set-up: the first display, the stream's configuration and its start.
+
 #include <expected>
 #include <memory>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The size frames are captured at, from the display and the width limit.
+
 #include <cstdint>
 
 namespace morvane::streamer {

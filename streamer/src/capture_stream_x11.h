@@ -1,5 +1,7 @@
 #pragma once
 
+// An X screen as a capture stream on a worker thread of its own.
+
 #include <chrono>
 #include <condition_variable>
 #include <memory>

@@ -1,5 +1,7 @@
 #pragma once
 
+// Each usable frame as one length-prefixed JPEG record on standard output.
+
 #include <memory>
 #include <mutex>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// Scaling captured frames on the stand-in.
+
 #include <cstdint>
 #include <optional>
 #include <vector>

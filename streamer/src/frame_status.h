@@ -1,5 +1,7 @@
 #pragma once
 
+// A sample's frame status, read from its attachments.
+
 #include <cstdint>
 #include <variant>
 

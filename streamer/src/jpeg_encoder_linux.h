@@ -1,5 +1,7 @@
 #pragma once
 
+// JPEG encoding on the stand-in, with TurboJPEG.
+
 #include <expected>
 #include <memory>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The streamer's command line: width, quality and frame rate.
+
 #include <cstdint>
 #include <optional>
 #include <span>

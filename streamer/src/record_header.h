@@ -1,5 +1,7 @@
 #pragma once
 
+// The 12-byte header in front of each JPEG record.
+
 #include <array>
 #include <cstdint>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// Reading an X screen through shared memory, and watching it for damage.
+
 #include <xcb/damage.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>

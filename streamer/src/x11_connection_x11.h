@@ -1,5 +1,7 @@
 #pragma once
 
+// An owned XCB connection and its error texts.
+
 #include <xcb/xcb.h>
 
 #include <expected>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The clipboard's content as one value: text, a PNG image, or a list of file paths.
+
 #include <cstdint>
 #include <string>
 #include <variant>

@@ -1,5 +1,7 @@
 #pragma once
 
+// UTF-8 validation, UTF-16 lengths and the conversions between the two encodings.
+
 #include <string_view>
 
 namespace morvane {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The one error record of the clipboard helper: code, message, delivery state and details.
+
 #include <cstdint>
 #include <expected>
 #include <optional>

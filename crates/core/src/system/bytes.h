@@ -1,5 +1,7 @@
 #pragma once
 
+// Owned bytes and views of them.
+
 #include <cstdint>
 #include <span>
 #include <vector>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The strict PNG header rule: signature, IHDR and the pixel budget.
+
 #include <cstdint>
 #include <optional>
 #include <utility>

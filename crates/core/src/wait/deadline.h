@@ -1,5 +1,7 @@
 #pragma once
 
+// The monotonic deadline of one helper run and its timeout error.
+
 #include <cstdint>
 
 #include "response/adapter_error.h"

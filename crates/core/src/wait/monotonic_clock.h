@@ -1,5 +1,7 @@
 #pragma once
 
+// Instants and durations on the monotonic clock, and the clock itself.
+
 #include <compare>
 #include <cstdint>
 

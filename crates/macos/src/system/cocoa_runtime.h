@@ -1,5 +1,7 @@
 #pragma once
 
+// Foundation's one-time switch into multithreaded mode, exported as a C routine.
+
 #include <mutex>
 #include <optional>
 #include <string>

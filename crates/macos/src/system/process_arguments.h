@@ -1,5 +1,7 @@
 #pragma once
 
+// The process's command line as the operating system passed it.
+
 #include <string>
 #include <vector>
 

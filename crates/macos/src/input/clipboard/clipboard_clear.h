@@ -1,5 +1,7 @@
 #pragma once
 
+// The "clear" operation, and the metadata of a confirmed write or clear.
+
 #include <span>
 #include <string>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// Reading the pasteboard's file URLs as local paths, within the item and length budgets.
+
 #include <cstddef>
 #include <optional>
 #include <string>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The top of the helper: launch validation, the operation table and the run of one operation.
+
 #include <cstdint>
 #include <optional>
 #include <span>

@@ -1,5 +1,7 @@
 #pragma once
 
+// The helper's wire format: limits, exit statuses, outcomes and the response framing.
+
 #include <cstddef>
 #include <string>
 #include <string_view>

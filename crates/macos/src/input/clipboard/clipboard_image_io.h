@@ -1,5 +1,7 @@
 #pragma once
 
+// PNG chunk structure checks and the platform decode that proves an image is whole.
+
 #include <cstddef>
 
 #include "input/clipboard/pasteboard_platform.h"

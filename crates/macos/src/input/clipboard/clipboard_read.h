@@ -1,5 +1,7 @@
 #pragma once
 
+// The four read operations, each a stable read between two change-count samples.
+
 #include <span>
 #include <string>
 

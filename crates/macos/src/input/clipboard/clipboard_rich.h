@@ -1,5 +1,7 @@
 #pragma once
 
+// Reading the pasteboard's PNG image, and the PNG header checks shared with writes.
+
 #include <cstddef>
 #include <optional>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+// How every pasteboard operation begins: the pool, the general pasteboard and read access.
+
 #include <string>
 
 #include "input/clipboard/pasteboard_platform.h"

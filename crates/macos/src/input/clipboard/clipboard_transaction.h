@@ -1,5 +1,7 @@
 #pragma once
 
+// The replace transaction: clear, write and verify under the change-count ownership token.
+
 #include <string>
 #include <string_view>
 

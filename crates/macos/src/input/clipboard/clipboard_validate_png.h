@@ -1,5 +1,7 @@
 #pragma once
 
+// The "validate:png" operation: is the request one complete, decodable PNG.
+
 #include <span>
 #include <string>
 
