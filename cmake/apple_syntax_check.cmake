@@ -1,9 +1,21 @@
 # morvane_apple_syntax_check(TARGET SOURCES <files> HEADERS <files> INCLUDES <dirs> [FLAGS <flags>])
-# Off macOS: compiles each plain C++ Apple source with -fsyntax-only against the project's own
-# Apple declarations, as part of the build (target TARGET) and as a test
+# Off macOS: compiles each plain C++ (.cpp) file of SOURCES with -fsyntax-only against the
+# project's own Apple declarations, as part of the build (target TARGET) and as a test
 # (AppleSourcesCompile.<name>), so wrong types, casts and names show up without a Mac.
 function(morvane_apple_syntax_check target)
   cmake_parse_arguments(PARSE_ARGV 1 CHECK "" "" "SOURCES;HEADERS;INCLUDES;FLAGS")
+  # Source lists name headers and Objective-C++ too: only .cpp files are compiled here, and every
+  # .h given is a dependency. Relative paths are from the calling folder.
+  list(FILTER CHECK_SOURCES INCLUDE REGEX "\\.cpp$")
+  list(FILTER CHECK_HEADERS INCLUDE REGEX "\\.h$")
+  foreach(list_name CHECK_SOURCES CHECK_HEADERS)
+    set(absolute)
+    foreach(file IN LISTS ${list_name})
+      get_filename_component(file ${file} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+      list(APPEND absolute ${file})
+    endforeach()
+    set(${list_name} ${absolute})
+  endforeach()
   # The standard flag comes from CMake: compilers spell C++23 differently (clang 16: -std=c++2b).
   set(command ${CMAKE_CXX_COMPILER} -fsyntax-only ${CMAKE_CXX23_STANDARD_COMPILE_OPTION}
       -Wall -Wextra -Wno-missing-field-initializers -Werror)

@@ -22,21 +22,13 @@ if(APPLE)
   # else refers to it.
   target_link_options(morvane_macos INTERFACE "LINKER:-u,_morvane_ensure_cocoa_multithreaded")
 else()
-  # The plain C++ files of the Apple list, and every header they can reach.
-  set(MORVANE_APPLE_CPP_SOURCES ${MORVANE_MACOS_APPLE_SOURCES})
-  list(FILTER MORVANE_APPLE_CPP_SOURCES INCLUDE REGEX "\\.cpp$")
-  list(TRANSFORM MORVANE_APPLE_CPP_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
-  set(MORVANE_APPLE_CHECK_HEADERS ${MORVANE_MACOS_PORTABLE_SOURCES} ${MORVANE_MACOS_APPLE_SOURCES})
-  list(FILTER MORVANE_APPLE_CHECK_HEADERS INCLUDE REGEX "\\.h$")
-  list(TRANSFORM MORVANE_APPLE_CHECK_HEADERS PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
+  # The core's headers, which the Apple sources reach too.
   get_target_property(MORVANE_CORE_FILES morvane_core SOURCES)
-  list(FILTER MORVANE_CORE_FILES INCLUDE REGEX "\\.h$")
   list(TRANSFORM MORVANE_CORE_FILES PREPEND ${CMAKE_SOURCE_DIR}/crates/core/)
-  list(APPEND MORVANE_APPLE_CHECK_HEADERS ${MORVANE_CORE_FILES})
   include(${CMAKE_SOURCE_DIR}/cmake/apple_syntax_check.cmake)
   morvane_apple_syntax_check(apple_syntax_check
-    SOURCES ${MORVANE_APPLE_CPP_SOURCES}
-    HEADERS ${MORVANE_APPLE_CHECK_HEADERS}
+    SOURCES ${MORVANE_MACOS_APPLE_SOURCES}
+    HEADERS ${MORVANE_MACOS_PORTABLE_SOURCES} ${MORVANE_MACOS_APPLE_SOURCES} ${MORVANE_CORE_FILES}
     INCLUDES ${CMAKE_CURRENT_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/crates/core/src
     # The test-only code is checked too.
     FLAGS -DMORVANE_TEST_HOOKS)
