@@ -18,21 +18,11 @@ cmake -S . -B build-hooks -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_B
   -DMORVANE_BUILD_TESTS=OFF -DMORVANE_TEST_HOOKS=ON >/dev/null
 cmake --build build-hooks --target morvane_macos_helper -j"$jobs"
 
-twin=build/bin/macos_pasteboard
-saved=$(mktemp -t morvane-saved-pasteboard)
-"$twin" save "$saved"
-restore() {
-  if "$twin" restore "$saved" >/dev/null; then
-    rm -f "$saved"
-    echo "the general pasteboard is as it was before the tests"
-  else
-    echo "could not restore the general pasteboard; its saved copy is $saved" >&2
-    echo "(put it back with: $twin restore $saved)" >&2
-  fi
-}
-trap restore EXIT
+. scripts/macos-common.sh
+trap restore_pasteboard EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+save_pasteboard build/bin/macos_pasteboard
 
 failed=()
 # One test at a time: they share the one real pasteboard.
