@@ -113,7 +113,8 @@ TEST(ReadBlackBoxTest, FileReferencesReadAsThePathsOfTheirFiles) {
 
   // The simulated pasteboard resolves a reference to the path it was made from. macOS resolves
   // it to the path the file system reports, with symbolic links resolved (the temporary folder
-  // /var/folders/... is /private/var/folders/...), in its decomposed spelling.
+  // /var/folders/... is /private/var/folders/...), in its decomposed spelling (expected, not yet
+  // seen on a Mac).
   auto reported = [](const std::string& file) {
     return kSimulatedPasteboard ? file : path_as_read_back(std::filesystem::canonical(file).string());
   };
@@ -221,8 +222,9 @@ TEST(ReadBlackBoxTest, DeniedAccessIsReportedWithUnknownDelivery) {
 // While another application rewrites the pasteboard without pause, every read returns exactly
 // one of the texts written, or the concurrency error: never a mix, never anything else. On macOS
 // an empty pasteboard is a third answer: macos_pasteboard writes in two server calls,
-// clearContents and then writeObjects:, and the change count moves at the clear only, so a read
-// between the two rightly finds nothing. The simulated store replaces its contents in one step.
+// clearContents and then writeObjects:, and the change count moves at the clear only (expected,
+// not yet seen on a Mac), so a read between the two rightly finds nothing. The simulated store
+// replaces its contents in one step.
 TEST(ReadBlackBoxTest, RacingWriterNeverYieldsAMixedText) {
   SimPasteboard pb;
   const std::string texts[] = {repeat("a", 300'000), repeat("b", 300'000)};
