@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 streamer="$build/bin/frame_streamer"
+. scripts/macos-common.sh
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -46,14 +47,12 @@ for _ in $(seq 1 100); do
 done
 if kill -0 "$pid" 2>/dev/null; then sleep "$seconds"; fi
 
-grant="Grant Screen Recording to the app that runs this script (System Settings > Privacy &
-Security > Screen & System Audio Recording), quit and reopen that app, then run this again."
 if kill -0 "$pid" 2>/dev/null; then
   kill "$pid"
   wait "$pid" || true
   if [ ! -s "$work/out" ]; then
     echo "frame_streamer: SKIPPED: no frame within 10 s; standard error: $(cat "$work/err")"
-    echo "$grant"
+    echo "$screen_recording_grant"
     exit 0
   fi
   python3 - "$work/out" "$fps" "$seconds" "$width" <<'EOF'
@@ -102,7 +101,7 @@ else
     "screen capture failed: "*)
       # Without the permission the set-up fails cleanly: a skipped check, not a pass.
       echo "frame_streamer: SKIPPED: $err"
-      echo "$grant" ;;
+      echo "$screen_recording_grant" ;;
     "no display available")
       echo "frame_streamer: SKIPPED: $err (this session has no display)" ;;
     *) echo "FAIL: unexpected standard error: $err" >&2; exit 1 ;;

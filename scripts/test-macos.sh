@@ -18,30 +18,23 @@ cmake -S . -B build-hooks -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_B
   -DMORVANE_BUILD_TESTS=OFF -DMORVANE_TEST_HOOKS=ON >/dev/null
 cmake --build build-hooks --target morvane_macos_helper -j"$jobs"
 
-twin=build/bin/macos_pasteboard
-saved=$(mktemp -t morvane-saved-pasteboard)
-"$twin" save "$saved"
-restore() {
-  if "$twin" restore "$saved" >/dev/null; then
-    rm -f "$saved"
-    echo "the general pasteboard is as it was before the tests"
-  else
-    echo "could not restore the general pasteboard; its saved copy is $saved" >&2
-    echo "(put it back with: $twin restore $saved)" >&2
-  fi
-}
-trap restore EXIT
+. scripts/macos-common.sh
+trap restore_pasteboard EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
+save_pasteboard build/bin/macos_pasteboard
 
-failed=()
+# One line per failed check. A string, not an array: under set -u, macOS's bash 3.2 fails on the
+# expansion of an empty array as on an unset variable.
+failed=""
 # One test at a time: they share the one real pasteboard.
-ctest --test-dir build --output-on-failure -j1 --timeout 600 || failed+=("unit and black-box tests")
-scripts/macos-pasteboard-check.sh build build-hooks || failed+=("pasteboard round trips")
-scripts/macos-streamer-check.sh build || failed+=("frame_streamer check")
+ctest --test-dir build --output-on-failure -j1 --timeout 600 ||
+  failed="${failed}FAILED: unit and black-box tests"$'\n'
+scripts/macos-pasteboard-check.sh build build-hooks || failed="${failed}FAILED: pasteboard round trips"$'\n'
+scripts/macos-streamer-check.sh build || failed="${failed}FAILED: frame_streamer check"$'\n'
 
-if [ ${#failed[@]} -gt 0 ]; then
-  printf 'FAILED: %s\n' "${failed[@]}" >&2
+if [ -n "$failed" ]; then
+  printf '%s' "$failed" >&2
   exit 1
 fi
 echo "all checks passed (skipped ones are listed above with their reasons)"

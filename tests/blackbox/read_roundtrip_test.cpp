@@ -111,8 +111,16 @@ TEST(ReadBlackBoxTest, FileReferencesReadAsThePathsOfTheirFiles) {
   EXPECT_TRUE(urls.starts_with("file:///.file/id=")) << urls;
   EXPECT_EQ(std::count(urls.begin(), urls.end(), '\n'), 5);
 
-  const std::string expected =
-      nlohmann::json({files[0], "/plain", files[1], files[2], files[3]}).dump();
+  // The simulated pasteboard resolves a reference to the path it was made from. macOS resolves
+  // it to the path the file system reports, with symbolic links resolved (the temporary folder
+  // /var/folders/... is /private/var/folders/...), in its decomposed spelling (expected, not yet
+  // seen on a Mac).
+  auto reported = [](const std::string& file) {
+    return kSimulatedPasteboard ? file : path_as_read_back(std::filesystem::canonical(file).string());
+  };
+  const std::string expected = nlohmann::json({reported(files[0]), "/plain", reported(files[1]),
+                                               reported(files[2]), reported(files[3])})
+                                   .dump();
   for (const char* operation : {"read:file_urls", "read:auto"}) {
     auto read = call(pb.helper({operation}));
     ASSERT_TRUE(read) << read.error();
@@ -212,7 +220,11 @@ TEST(ReadBlackBoxTest, DeniedAccessIsReportedWithUnknownDelivery) {
 }
 
 // While another application rewrites the pasteboard without pause, every read returns exactly
-// one of the texts written, or the concurrency error: never a mix, never anything else.
+// one of the texts written, or the concurrency error: never a mix, never anything else. On macOS
+// an empty pasteboard is a third answer: macos_pasteboard writes in two server calls,
+// clearContents and then writeObjects:, and the change count moves at the clear only (expected,
+// not yet seen on a Mac), so a read between the two rightly finds nothing. The simulated store
+// replaces its contents in one step.
 TEST(ReadBlackBoxTest, RacingWriterNeverYieldsAMixedText) {
   SimPasteboard pb;
   const std::string texts[] = {repeat("a", 300'000), repeat("b", 300'000)};
@@ -225,11 +237,14 @@ TEST(ReadBlackBoxTest, RacingWriterNeverYieldsAMixedText) {
     for (int i = 0; !stop; ++i) pb.tool({"write", "--text-file", files[i % 2].string()});
   };
   std::thread writers[] = {std::thread(keep_writing), std::thread(keep_writing)};
-  int concurrent = 0;
+  int concurrent = 0, empty = 0;
   for (int i = 0; i < 30; ++i) {
     auto read = call(pb.helper({"read:text"}));
     ASSERT_TRUE(read) << read.error();
-    if (read->status == 0) {
+    if (!kSimulatedPasteboard && read->status == 0 && read->header["metadata"]["kind"] == "none") {
+      ++empty;
+      EXPECT_EQ(read->payload, "");
+    } else if (read->status == 0) {
       EXPECT_TRUE(read->payload == texts[0] || read->payload == texts[1]);
     } else {
       ++concurrent;
@@ -242,6 +257,7 @@ TEST(ReadBlackBoxTest, RacingWriterNeverYieldsAMixedText) {
   for (auto& writer : writers) writer.join();
   for (const auto& file : files) std::filesystem::remove(file);
   RecordProperty("concurrency_errors", concurrent);
+  RecordProperty("empty_reads", empty);
 }
 
 }  // namespace
