@@ -21,8 +21,8 @@ function(morvane_codesign file identifier identity)
   endif()
   message(STATUS "Signing (${identity}): ${file}")
   execute_process(
-    COMMAND codesign --force --sign ${identity} --options runtime ${timestamp}
-            --identifier ${identifier} ${file}
+    COMMAND codesign --force --sign "${identity}" --options runtime ${timestamp}
+            --identifier "${identifier}" "${file}"
     RESULT_VARIABLE status)
   if(NOT status EQUAL 0)
     message(FATAL_ERROR "codesign failed for ${file}")
