@@ -38,7 +38,8 @@ else()
   set(MORVANE_PACKAGE_SYSTEM linux)
   string(TOLOWER ${CMAKE_SYSTEM_PROCESSOR} MORVANE_PACKAGE_ARCHITECTURES)
   set(MORVANE_OTHER_APPLICATION sim_pasteboard)
-  set(MORVANE_PACKAGE_NOTE "This is the Linux stand-in build: the helper works on a simulated pasteboard shared through a store file, and frame_streamer captures an X11 display.")
+  set(MORVANE_PACKAGE_NOTE "This is the Linux stand-in build: the helper works on a simulated pasteboard shared through a store file, and frame_streamer captures an X11 display.
+It needs Debian's libspng0, liburiparser1, libturbojpeg0, libxcb1, libxcb-shm0 and libxcb-damage0 (the .deb declares them).")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package-readme.txt.in
                ${MORVANE_GENERATED_DIR}/README.txt @ONLY)

@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${1:-build-package}
 shift || true
+scripts/install-deps.sh
 
 options=(-DCMAKE_BUILD_TYPE=Release -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_BENCH=OFF
   # cpack installs without building everything first: the shipped target below is enough.
