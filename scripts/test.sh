@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds, and runs every test: the normal build (g++ and libstdc++), the
-# sanitizer build (clang and libc++, the compiler family of the macOS build, with warnings as
-# errors), and the bounded fuzzing runs.
+# install and package round trip of a Release build, the sanitizer build (clang and libc++, the
+# compiler family of the macOS build, with warnings as errors), and the bounded fuzzing runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # On a Mac the same command checks the real build against the real pasteboard and screen.
@@ -16,6 +16,10 @@ sweep_counts() { grep -h '^\[ sweep' "$1/Testing/Temporary/LastTest.log" || true
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2 --timeout 600
 sweep_counts build
+
+# The install and the package: a Release build of the shipped programs, installed with DESTDIR
+# and packed, each tree run from where it is.
+scripts/package-check.sh
 
 # Sanitizers: any report aborts the process, so the test that caused it fails.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_info.h"
 #include "capture_platform_apple.h"
 #include "options.h"
 #include "streamer_process.h"
@@ -21,6 +22,8 @@
 using namespace morvane::streamer;
 
 int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv, argv + argc);
+  if (asks_for_version(args)) return morvane::build_info::print_version("frame_streamer");
   const std::optional<std::string> launch_failure = prepare_process();
   // Both live as long as the process and are never destroyed: the stream's threads may
   // deliver to them at any time.
@@ -28,7 +31,6 @@ int main(int argc, char** argv) {
   auto& running = *new std::optional<RunningCapture>();
   if (launch_failure) platform.process_end().fail(*launch_failure);
 
-  const std::vector<std::string_view> args(argv, argv + argc);
   const StreamerOptions options = parse_streamer_options(args);
   @autoreleasepool {
     NSApplication* app = [NSApplication sharedApplication];

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "build_info.h"
 #include "capture_platform_x11.h"
 #include "options.h"
 #include "streamer_process.h"
@@ -15,11 +16,12 @@
 using namespace morvane::streamer;
 
 int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv, argv + argc);
+  if (asks_for_version(args)) return morvane::build_info::print_version("frame_streamer");
   const std::optional<std::string> launch_failure = prepare_process();
   X11CapturePlatform platform;
   if (launch_failure) platform.process_end().fail(*launch_failure);
 
-  const std::vector<std::string_view> args(argv, argv + argc);
   const StreamerOptions options = parse_streamer_options(args);
   std::optional<RunningCapture> running;
   std::thread set_up([&] { run_capture_set_up(platform, options, running); });

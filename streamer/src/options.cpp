@@ -66,4 +66,8 @@ StreamerOptions parse_streamer_options(std::span<const std::string_view> args) {
   return options;
 }
 
+bool asks_for_version(std::span<const std::string_view> args) {
+  return args.size() >= 2 && args[1] == "--version";
+}
+
 }  // namespace morvane::streamer

@@ -29,4 +29,8 @@ std::optional<double> parse_float(std::string_view text);
 
 StreamerOptions parse_streamer_options(std::span<const std::string_view> args);
 
+// "--version" as the first argument: print the release and exit without capturing. Anywhere
+// else it is one more ignored argument, or an option's value.
+bool asks_for_version(std::span<const std::string_view> args);
+
 }  // namespace morvane::streamer

@@ -1,5 +1,5 @@
-// Our own tools answer --help with their usage on standard output and status 0, and still
-// refuse a real usage error with status 2.
+// Our own tools answer --help with their usage and --version with their release on standard
+// output and status 0, and still refuse a real usage error with status 2.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -37,6 +37,8 @@ TEST(ToolHelpTest, HelpIsUsageAndSuccessAndMistakesStayErrors) {
        {"usage: clipboard_client", "write:image WIDTH HEIGHT SCALE", "validate:png", "--helper PATH",
         "beside this", "Exit status"}, ""},
       {"clipboard_client", {"-h"}, 0, {"usage: clipboard_client"}, ""},
+      {"clipboard_client", {"--version"}, 0,
+       {"clipboard_client " MORVANE_VERSION " (git ", "protocol 1, build identity 1.2.0:"}, ""},
       {"clipboard_client", {}, 2, {}, "usage: clipboard_client"},
       {"clipboard_client", {"--deadline"}, 2, {}, "usage: clipboard_client"},
       {"clipboard_client", {"--bogus", "x", "read:text"}, 2, {}, "usage: clipboard_client"},
@@ -47,6 +49,7 @@ TEST(ToolHelpTest, HelpIsUsageAndSuccessAndMistakesStayErrors) {
   const std::string other = other_application_program();
   cases.push_back({other, {"--help"}, 0, {"usage:", "sim_pasteboard write", "Exit status"}, ""});
   cases.push_back({other, {"help"}, 0, {"usage:"}, ""});
+  cases.push_back({other, {"--version"}, 0, {" " MORVANE_VERSION " (git "}, ""});
   cases.push_back({other, {"--frobnicate"}, 2, {}, "unknown command --frobnicate"});
   for (const auto& c : cases) {
     const std::string label = c.program + (c.arguments.empty() ? "" : " " + c.arguments[0]);

@@ -6,27 +6,31 @@
 #include <mach-o/dyld.h>
 #endif
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
+#include "build_info.h"
 #include "client/helper_client.h"
 
 namespace {
 
-// This program's own path, or "" when the system will not say.
+// This program's own path, symbolic links resolved, or "" when the system will not say.
 std::string executable_path() {
 #if defined(__APPLE__)
   std::uint32_t size = 0;
   ::_NSGetExecutablePath(nullptr, &size);  // reports the size it needs
   std::string path(size, '\0');
   if (::_NSGetExecutablePath(path.data(), &size) != 0) return "";
-  path.resize(path.find('\0'));
-  return path;
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) != nullptr ? resolved : "";
 #else
   char self[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -34,11 +38,38 @@ std::string executable_path() {
 #endif
 }
 
-// The helper is looked for beside this program; failing that, on PATH.
+bool is_executable(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }
+
+// The first morvane_macos_helper on PATH, or "".
+std::string helper_on_path() {
+  const char* path = std::getenv("PATH");
+  std::string_view rest = path != nullptr ? path : "";
+  while (!rest.empty()) {
+    const std::string_view dir = rest.substr(0, rest.find(':'));
+    rest.remove_prefix(std::min(rest.size(), dir.size() + 1));
+    if (dir.empty()) continue;
+    const std::string candidate = std::string(dir) + "/morvane_macos_helper";
+    if (is_executable(candidate)) return candidate;
+  }
+  return "";
+}
+
+#ifndef MORVANE_INSTALLED_HELPER_DIR
+#define MORVANE_INSTALLED_HELPER_DIR "../libexec/morvane"
+#endif
+
+// The helper beside this program (the build tree), else the one of this program's installation
+// (bin/ to libexec/morvane/), else the first on PATH. Failing all three, the path beside this
+// program, so that the launch error names where it was looked for.
 std::string default_helper_path() {
   const std::string self = executable_path();
-  if (self.empty() || self.find('/') == std::string::npos) return "morvane_macos_helper";
-  return self.substr(0, self.rfind('/') + 1) + "morvane_macos_helper";
+  const std::string dir = self.empty() ? "" : self.substr(0, self.rfind('/') + 1);
+  const std::string beside = dir + "morvane_macos_helper";
+  if (!dir.empty() && is_executable(beside)) return beside;
+  const std::string installed = dir + MORVANE_INSTALLED_HELPER_DIR "/morvane_macos_helper";
+  if (!dir.empty() && is_executable(installed)) return installed;
+  const std::string on_path = helper_on_path();
+  return on_path.empty() ? beside : on_path;
 }
 
 bool takes_request(const std::string& operation) {
@@ -47,7 +78,7 @@ bool takes_request(const std::string& operation) {
 
 constexpr const char* kUsage =
     "usage: clipboard_client [--helper PATH] [--deadline MS] [--payload-out FILE] [--] OPERATION [ARG...]\n"
-    "       clipboard_client --help\n";
+    "       clipboard_client --help | --version\n";
 
 constexpr const char* kHelp =
     "Launches the clipboard helper exactly as the host tool does (its six environment\n"
@@ -65,10 +96,12 @@ constexpr const char* kHelp =
     "\n"
     "Options:\n"
     "  --helper PATH        the helper to launch (default: morvane_macos_helper beside this\n"
-    "                       program, else the one on PATH)\n"
+    "                       program, else the one installed with it in " MORVANE_INSTALLED_HELPER_DIR "/,\n"
+    "                       else the one on PATH)\n"
     "  --deadline MS        the deadline passed to the helper (default 10000)\n"
     "  --payload-out FILE   write the payload to FILE instead of standard output\n"
     "  --help               show this text\n"
+    "  --version            show this release, and the protocol and build identity it sends\n"
     "  --                   ends the options (for an operation that begins with '-')\n"
     "\n"
     "Exit status: the helper's own (0 success, 1 failure response, 2 broken launch, 3 response\n"
@@ -90,6 +123,12 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage << "\n" << kHelp;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << morvane::build_info::version_line("clipboard_client") << "protocol "
+                << morvane::client::kProtocolVersion << ", build identity "
+                << morvane::client::kBuildIdentity << "\n";
       return 0;
     }
     if (arg == "--") {

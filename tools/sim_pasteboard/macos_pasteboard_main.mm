@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "build_info.h"
 #include "input/utf8.h"
 #include "sim_pasteboard_command.h"
 
@@ -221,6 +222,9 @@ int run(const std::vector<std::string>& arguments) {
   if (arguments.size() == 2 && (arguments[0] == "save" || arguments[0] == "restore")) {
     return arguments[0] == "save" ? save(pasteboard, arguments[1].c_str())
                                   : restore(pasteboard, arguments[1].c_str());
+  }
+  if (arguments.size() == 1 && arguments[0] == "--version") {
+    return morvane::build_info::print_version("macos_pasteboard");
   }
   auto command = parse_command(arguments);
   if (!command) {

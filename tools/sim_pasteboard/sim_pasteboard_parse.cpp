@@ -24,6 +24,7 @@ const char* const kUsage =
     "  sim_pasteboard set access-behavior 0|1|2|3\n"
     "  sim_pasteboard set refuse-writes on|off   the helper's writes are refused while on\n"
     "  sim_pasteboard --help                     this text\n"
+    "  sim_pasteboard --version                  the release it belongs to\n"
     "The store is $MORVANE_SIM_PASTEBOARD, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard, else\n"
     "${TMPDIR:-/tmp}/morvane-sim-pasteboard-<uid>/pasteboard in a private folder made for it.\n"
     "Exit status: 0 done; 1 nothing of that kind to read; 2 usage error; 3 the store or an\n"

@@ -1,0 +1,22 @@
+# A macOS build for several architectures at once (-DCMAKE_OSX_ARCHITECTURES="arm64;x86_64")
+# makes universal programs and libraries. The test and benchmark frameworks come from Homebrew
+# for this Mac's architecture only, so the programs that link them are built for that one: they
+# run here anyway, and they exercise the universal programs and libraries they launch and link.
+list(LENGTH CMAKE_OSX_ARCHITECTURES morvane_architecture_count)
+if(morvane_architecture_count GREATER 1)
+  function(morvane_host_architecture_for_framework_users dir)
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      get_target_property(libraries ${target} LINK_LIBRARIES)
+      if(type STREQUAL EXECUTABLE AND libraries MATCHES "GTest::|benchmark::")
+        set_target_properties(${target} PROPERTIES OSX_ARCHITECTURES ${CMAKE_HOST_SYSTEM_PROCESSOR})
+      endif()
+    endforeach()
+    get_property(subdirectories DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(subdirectory IN LISTS subdirectories)
+      morvane_host_architecture_for_framework_users(${subdirectory})
+    endforeach()
+  endfunction()
+  morvane_host_architecture_for_framework_users(${CMAKE_SOURCE_DIR})
+endif()
