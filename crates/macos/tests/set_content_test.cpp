@@ -325,7 +325,7 @@ TEST(SetContentTest, ReadBackMismatchesGoThroughCleanup) {
   // A text that is read back changed.
   Fixture g;
   g.fake.before_call = [&](const std::string& call) {
-    if (call == "string_for_type") g.fake.items[0].text = u"other";
+    if (call == "data_for_type") g.fake.items[0].text = u"other";
   };
   Status text = g.write(TextContent{"mine"});
   ASSERT_FALSE(text);
@@ -335,7 +335,7 @@ TEST(SetContentTest, ReadBackMismatchesGoThroughCleanup) {
 TEST(SetContentTest, TextReadBackThatTimesOut) {
   Fixture f;
   f.fake.before_call = [](const std::string& call) {
-    if (call == "string_for_type") FakeClock::advance_ms(4800);
+    if (call == "data_for_type") FakeClock::advance_ms(4800);
   };
   Status result = f.write(TextContent{"mine"});
   ASSERT_FALSE(result);
