@@ -119,6 +119,22 @@ helper_op read:file_urls && fail "read:file_urls of a reference to a deleted fil
 grep -q '"message":"Clipboard file URL is not a local UTF-8 path"' "$work/header" ||
   fail "read:file_urls of a reference to a deleted file"
 
+# A written path that is itself a file reference (/.file/id=...) is written as the path of the
+# file it names and read back as that path; once the file is gone it is refused before the clear.
+printf 'y' >"$copied"
+"$build/bin/macos_pasteboard" write --file-reference "$copied" >/dev/null ||
+  fail "could not plant a file reference URL"
+reference=$("$build/bin/macos_pasteboard" read file-urls)
+reference=${reference#file://}
+printf '["%s"]' "$reference" | helper_op write:file_urls || fail "write:file_urls of $reference"
+helper_op read:file_urls || fail "read:file_urls after writing $reference"
+lists_path "$work/payload" "$copied" || fail "write:file_urls of $reference: $(cat "$work/payload")"
+rm "$copied"
+printf '["%s"]' "$reference" | helper_op write:file_urls &&
+  fail "write:file_urls of a reference to a deleted file succeeded"
+grep -q '"delivery":"not_delivered"' "$work/header" ||
+  fail "write:file_urls of a reference to a deleted file touched the clipboard"
+
 # Clear leaves nothing for anyone.
 helper_op clear || fail "clear"
 helper_op read:auto || fail "read:auto after clear"

@@ -69,7 +69,7 @@ class ProcessEnd {
 };
 
 // The stream's output and delegate: samples arrive on the stream's serial queue; the stop
-// notification may arrive on any thread.
+// notification may arrive on any thread, also while a sample is being handled.
 class StreamOutput {
  public:
   virtual ~StreamOutput() = default;

@@ -226,6 +226,8 @@ std::unique_ptr<CapturePlatform> make_screen_capture_platform() {
 }
 
 - (void)stream:(SCStream*)stream didStopWithError:(NSError*)error {
+  // Delivered on a queue of ScreenCaptureKit's own choosing (which one is not documented), so
+  // possibly while the sample handler writes a record; on_stop waits for that record.
   _output->on_stop(morvane::streamer::describe(error));
 }
 

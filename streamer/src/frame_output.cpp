@@ -25,6 +25,10 @@ void FrameOutput::on_sample(const Sample& sample) {
 }
 
 void FrameOutput::on_stop(std::string_view description) {
+  // The stop may come from another thread while a record is being written: it waits for that
+  // record, so the process never ends with half of one on the stream, and writes no more.
+  std::lock_guard guard(lock_);
+  output_closed_ = true;
   end_.fail("screen capture stopped: " + std::string(description));
 }
 

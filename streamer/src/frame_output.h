@@ -10,7 +10,8 @@
 namespace morvane::streamer {
 
 // Turns each usable screen sample into one record on standard output: the 12-byte header,
-// then the JPEG data. Ends the process when the stream stops or the reader goes away.
+// then the JPEG data. Ends the process when the stream stops or the reader goes away, never in
+// the middle of a record: the records, the failures and the stop all take one lock.
 class FrameOutput final : public StreamOutput {
  public:
   FrameOutput(CaptureSize size, double quality, std::unique_ptr<JpegEncoder> encoder,
@@ -30,7 +31,8 @@ class FrameOutput final : public StreamOutput {
   ByteSink& out_;
   ProcessEnd& end_;
   std::mutex lock_;
-  // Set once the output has failed, so nothing more is written, not even part of a record.
+  // Set once the output has failed or the stream stopped, so nothing more is written, not even
+  // part of a record.
   bool output_closed_ = false;
 };
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "record_header.h"
@@ -107,6 +110,34 @@ TEST(FrameOutput, StopEndsWithOneLine) {
   EXPECT_EQ(h.end.lines,
             std::vector<std::string>{"screen capture stopped: the connection to the X server was lost"});
   EXPECT_TRUE(h.sink.bytes().empty());
+}
+
+// The stop comes from another thread while the header of a record is being written: it waits
+// until the record is whole, and nothing is written after it.
+TEST(FrameOutput, StopWaitsForTheRecordBeingWritten) {
+  Harness h;
+  std::thread stop;
+  std::atomic<bool> stopping = false;
+  std::vector<std::size_t> lines_during_writes;
+  h.sink.during_write = [&] {
+    if (h.sink.writes == 1) {
+      stop = std::thread([&] {
+        stopping = true;
+        h.output->on_stop("display removed");
+      });
+      while (!stopping) std::this_thread::yield();
+      // Time for a stop that does not wait to end the process in the middle of the record.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    lines_during_writes.push_back(h.end.lines.size());
+  };
+  h.output->on_sample(screen_sample(std::int64_t{0}));
+  stop.join();
+  EXPECT_EQ(lines_during_writes, (std::vector<std::size_t>{0, 0}));
+  EXPECT_EQ(h.sink.bytes().size(), 12 + 5u);
+  EXPECT_EQ(h.end.lines, std::vector<std::string>{"screen capture stopped: display removed"});
+  h.output->on_sample(screen_sample(std::int64_t{0}));
+  EXPECT_EQ(h.sink.writes, 2);
 }
 
 TEST(FrameOutput, FailedWriteEndsTheProcessAndNothingMoreIsWritten) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ class FakeSink final : public ByteSink {
  public:
   std::expected<void, std::string> write_all(std::span<const std::uint8_t> bytes) override {
     ++writes;
+    if (during_write) during_write();
     if (fail_from_write != 0 && writes >= fail_from_write) {
       // A write that fails part-way has still put its first bytes out.
       bytes_.insert(bytes_.end(), bytes.begin(),
@@ -61,6 +63,7 @@ class FakeSink final : public ByteSink {
   void start_with(std::vector<std::uint8_t> existing) { bytes_ = std::move(existing); }
 
   int writes = 0;
+  std::function<void()> during_write;  // runs inside each write, once it is counted
   int fail_from_write = 0;        // 1-based; 0 never fails
   std::size_t partial_bytes = 0;  // of the first failing write
   std::string failure = "Broken pipe";

@@ -42,7 +42,9 @@ TEST(ClearBlackBoxTest, ExactSuccessAndOneChangeCountStep) {
 }
 
 TEST(WriteBlackBoxTest, TextRoundTrips) {
-  const std::string cases[] = {
+  // nullopt: standard input closed at launch, read as the empty request.
+  const std::optional<std::string> cases[] = {
+      std::nullopt,
       "",
       "hello",
       "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac",
@@ -54,9 +56,12 @@ TEST(WriteBlackBoxTest, TextRoundTrips) {
       repeat("a", 1'000'000),
       repeat("\xf0\x9f\x98\x80", 500'000),
   };
-  for (const auto& text : cases) {
+  for (const auto& request : cases) {
+    const std::string text = request.value_or("");
     SimPasteboard pb;
-    auto written = call(pb.helper({"write:text"}, text));
+    client::Launch launch = pb.helper({"write:text"}, text);
+    launch.request = request;
+    auto written = call(launch);
     ASSERT_TRUE(written) << written.error();
     EXPECT_EQ(written->status, 0) << written->header_text;
     EXPECT_EQ(written->header["metadata"].dump(), kCommitted);
@@ -140,6 +145,8 @@ TEST(WriteBlackBoxTest, RefusalsBeforeTheClearLeaveTheClipboardAlone) {
   const Case cases[] = {
       {{"write:text"}, "\xff", "Clipboard text must be valid UTF-8"},
       {{"write:image", "640px", "1", "1"}, "", "Invalid image width"},
+      // Refused before a byte of the request is read: reading it would have found it too long.
+      {{"write:image", "1", "-1", "1"}, std::string(67'108'865, 'a'), "Invalid image height"},
       {{"write:image", "1", "1", "1,5"}, "", "Invalid image scale factor"},
       {{"write:image", "1", "1", "1"}, "not a png", "Clipboard image is missing a valid PNG header"},
       {{"write:file_urls"}, R"(["/a",])", "Invalid clipboard file URL request"},

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "build_info.h"
@@ -142,8 +143,15 @@ int run_read(NSPasteboard* pasteboard, ReadWhat what) {
       return print_bytes(png.bytes, png.length);
     }
     case ReadWhat::text: {
-      NSString* text = [first_with(pasteboard, NSPasteboardTypeString)
-          stringForType:NSPasteboardTypeString];
+      NSPasteboardItem* item = first_with(pasteboard, NSPasteboardTypeString);
+      // The stored UTF-8 bytes when they are UTF-8, as the helper reads text: stringForType:
+      // decodes them with NSString's UTF-8 decoding, which drops a leading byte-order mark.
+      NSData* stored = [item dataForType:NSPasteboardTypeString];
+      const std::string_view stored_text(static_cast<const char*>(stored.bytes), stored.length);
+      if (stored != nil && morvane::is_valid_utf8(stored_text)) {
+        return print_bytes(stored_text.data(), stored_text.size());
+      }
+      NSString* text = [item stringForType:NSPasteboardTypeString];
       if (text == nil) return kExitNothing;
       NSData* bytes = utf8_of(text);
       if (bytes == nil) return fail(@"the pasteboard text has no UTF-8 form");

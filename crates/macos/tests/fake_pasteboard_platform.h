@@ -29,7 +29,11 @@ struct FakePlatformException : std::runtime_error {
 };
 
 struct FakeItem {
-  std::optional<std::u16string> text;
+  std::optional<std::u16string> text;  // what stringForType: answers
+  // The bytes stored as UTF-8 plain text, when they are not simply the text's UTF-8 form: the
+  // platform's string decoder drops a leading byte-order mark that these keep, and another
+  // application may store anything.
+  std::optional<Bytes> text_data;
   std::optional<std::u16string> file_url;
   std::optional<Bytes> png;
 };
@@ -52,6 +56,8 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   bool items_nil = false;
   std::set<std::size_t> nil_item_indexes;
   bool data_bytes_null = false;
+  // dataForType: of the text type answers nil, as for text offered only as UTF-16.
+  bool text_data_nil = false;
   bool refuse_set_string = false;
   bool refuse_set_data = false;
   bool refuse_write_objects = false;

@@ -281,7 +281,20 @@ platform::String FakePasteboardPlatform::string_for_type(platform::Pasteboard,
 
 platform::Data FakePasteboardPlatform::data_for_type(platform::Pasteboard,
                                                      platform::PasteboardType type) {
-  if (note("data_for_type") || type != platform::PasteboardType::png) return nullptr;
+  if (note("data_for_type") || type == platform::PasteboardType::file_url) return nullptr;
+  if (type == platform::PasteboardType::string) {
+    const auto item = std::find_if(items.begin(), items.end(),
+                                   [](const FakeItem& i) { return i.text.has_value(); });
+    if (item == items.end() || text_data_nil) return nullptr;
+    std::optional<Bytes> bytes = item->text_data;
+    if (!bytes) {
+      const auto utf8 = utf16_to_utf8(*item->text);
+      if (!utf8) return nullptr;
+      bytes = Bytes(utf8->begin(), utf8->end());
+    }
+    return reinterpret_cast<platform::Data>(
+        autoreleased(std::make_unique<Object>(Object{Object::Blob{*bytes}})));
+  }
   for (const FakeItem& item : items) {
     if (item.png) {
       Object::Blob blob{*item.png};
@@ -310,6 +323,7 @@ bool FakePasteboardPlatform::set_string(platform::Pasteboard, platform::String s
     return false;
   }
   first_item().text = as<Object::Text>(string).text;
+  first_item().text_data.reset();
   return true;
 }
 

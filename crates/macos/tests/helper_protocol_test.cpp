@@ -95,6 +95,53 @@ TEST(SerializeJsonTest, EscapesOnlyWhatJsonRequires) {
   EXPECT_EQ(serialize_json(nlohmann::json("\xff")), "\"\xef\xbf\xbd\"");
 }
 
+// What write_response does with descriptor 1 on a temporary file: its status, whether it closed
+// the descriptor, and what it wrote.
+struct Written {
+  int status;
+  bool closed;
+  std::string bytes;
+};
+Written respond_into_file(std::string_view operation, Outcome outcome) {
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  std::FILE* file = std::tmpfile();
+  ::dup2(fileno(file), 1);
+  Written written{write_response(kToken, operation, std::move(outcome)), false, {}};
+  written.closed = ::fcntl(1, F_GETFD) == -1;
+  ::dup2(saved, 1);
+  ::close(saved);
+  std::rewind(file);
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) written.bytes.push_back(char(c));
+  std::fclose(file);
+  return written;
+}
+
+// No operation can produce a payload over the limit today (every read has a smaller budget), so
+// the limit is shown on the writer itself: refused whole, not cut.
+TEST(WriteResponseTest, PayloadOverTheLimitIsStatusThreeAndNothingWritten) {
+  struct Case {
+    const char* name;
+    std::size_t payload;
+    int status;
+  };
+  const Case cases[] = {
+      {"small payload", 3, kStatusSuccess},
+      {"one byte over the limit", kMaxResponsePayloadBytes + 1, kStatusUndelivered},
+  };
+  for (const auto& c : cases) {
+    OperationOutput output{{{"kind", "text"}}, std::string(c.payload, 'p')};
+    const Written written = respond_into_file("read:text", std::move(output));
+    EXPECT_EQ(written.status, c.status) << c.name;
+    EXPECT_TRUE(written.closed) << c.name;
+    if (c.status == kStatusUndelivered) {
+      EXPECT_EQ(written.bytes, "") << c.name;
+      continue;
+    }
+    EXPECT_TRUE(written.bytes.ends_with("\n" + std::string(c.payload, 'p'))) << written.bytes;
+  }
+}
+
 // A temporary file holding exactly `size` bytes, opened for reading.
 int file_of_size(std::size_t size) {
   std::FILE* file = std::tmpfile();

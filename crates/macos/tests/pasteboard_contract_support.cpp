@@ -172,6 +172,24 @@ void values_come_from_the_first_item_that_has_them(ContractSubject& s) {
   EXPECT_TRUE(p.array_contains_type(types, PasteboardType::file_url));
 }
 
+// A string written as text is also offered as data of the text type: its UTF-8 bytes as
+// written, a leading U+FEFF included. (What stringForType: makes of such a text is the
+// platform's own affair: its UTF-8 decoder drops a leading byte-order mark.)
+void text_is_also_offered_as_its_utf8_bytes(ContractSubject& s) {
+  auto& p = s.platform();
+  auto pb = s.pasteboard();
+  auto bytes = [](std::string_view text) { return Bytes(text.begin(), text.end()); };
+  const std::string ours = "\xEF\xBB\xBF" "ours \xF0\x9F\x98\x80";
+  p.clear_contents(pb);
+  ASSERT_TRUE(set_text(p, pb, ours));
+  EXPECT_EQ(bytes_of(p, p.data_for_type(pb, PasteboardType::string)), bytes(ours));
+  const std::string theirs = "\xEF\xBB\xBF" "theirs";
+  s.other_writer({text_item(theirs)});
+  EXPECT_EQ(bytes_of(p, p.data_for_type(pb, PasteboardType::string)), bytes(theirs));
+  p.clear_contents(pb);
+  EXPECT_EQ(p.data_for_type(pb, PasteboardType::string), nullptr);
+}
+
 void nil_receivers_answer_nil_no_or_zero(ContractSubject& s) {
   auto& p = s.platform();
   EXPECT_EQ(p.array_count(nullptr), 0u);
@@ -207,6 +225,7 @@ constexpr ContractCase kCases[] = {
     {"writes after lost ownership are refused", &writes_after_lost_ownership_are_refused},
     {"values come from the first item that has them",
      &values_come_from_the_first_item_that_has_them},
+    {"text is also offered as its UTF-8 bytes", &text_is_also_offered_as_its_utf8_bytes},
     {"nil receivers answer nil, NO or 0", &nil_receivers_answer_nil_no_or_zero},
     {"strings and URLs convert losslessly", &strings_and_urls_convert_losslessly},
 };

@@ -198,9 +198,14 @@ TEST(SetContentTest, FilePathPreparation) {
       {"2000 characters", {"/" + std::string(1999, 'a')}, "Every file URL must resolve to a local UTF-8 path"},
       {"1023 bytes", {"/" + std::string(1022, 'a')}, std::nullopt},
       {"1024 bytes", {"/" + std::string(1023, 'a')}, "Every file URL must resolve to a local UTF-8 path"},
+      // The path of a file reference URL: written and verified as the path of its file.
+      {"file reference", {"/.file/id=1.2"}, std::nullopt},
+      {"reference to nothing", {"/.file/id=1.3"}, "Every file URL must resolve to a local UTF-8 path"},
   };
   for (const auto& c : cases) {
     Fixture f;
+    f.fake.file_references = {{u"file:///.file/id%3D1.2", u"file:///Users/me/copied.txt"},
+                              {u"file:///.file/id%3D1.3", std::nullopt}};
     Status result = f.write(FileUrlsContent{c.paths});
     EXPECT_EQ(f.fake.live_owned_objects(), 0u) << c.name;
     EXPECT_EQ(f.fake.bad_releases, 0) << c.name;
@@ -325,7 +330,7 @@ TEST(SetContentTest, ReadBackMismatchesGoThroughCleanup) {
   // A text that is read back changed.
   Fixture g;
   g.fake.before_call = [&](const std::string& call) {
-    if (call == "string_for_type") g.fake.items[0].text = u"other";
+    if (call == "data_for_type") g.fake.items[0].text = u"other";
   };
   Status text = g.write(TextContent{"mine"});
   ASSERT_FALSE(text);
@@ -335,7 +340,7 @@ TEST(SetContentTest, ReadBackMismatchesGoThroughCleanup) {
 TEST(SetContentTest, TextReadBackThatTimesOut) {
   Fixture f;
   f.fake.before_call = [](const std::string& call) {
-    if (call == "string_for_type") FakeClock::advance_ms(4800);
+    if (call == "data_for_type") FakeClock::advance_ms(4800);
   };
   Status result = f.write(TextContent{"mine"});
   ASSERT_FALSE(result);

@@ -91,7 +91,7 @@ TEST_F(StableReadTest, FileUrlPayloadIsCompactEscapedJson) {
 
 TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
   fake.items = {FakePasteboardPlatform::text_item(u"first")};
-  on_call("string_for_type", 1,
+  on_call("data_for_type", 1,
           [&] { fake.external_write({FakePasteboardPlatform::text_item(u"second")}); });
   auto outcome = read(ReadKind::text);
   ASSERT_TRUE(outcome);
@@ -102,7 +102,7 @@ TEST_F(StableReadTest, DisturbedFirstPassIsReadAgain) {
 TEST_F(StableReadTest, DisturbedTwiceIsTheConcurrencyError) {
   fake.items = {FakePasteboardPlatform::text_item(u"first")};
   fake.before_call = [&](const std::string& call) {
-    if (call == "string_for_type") fake.external_write({FakePasteboardPlatform::text_item(u"x")});
+    if (call == "data_for_type") fake.external_write({FakePasteboardPlatform::text_item(u"x")});
   };
   auto outcome = read(ReadKind::text);
   ASSERT_FALSE(outcome);
@@ -112,12 +112,12 @@ TEST_F(StableReadTest, DisturbedTwiceIsTheConcurrencyError) {
   EXPECT_EQ(outcome.error().delivery, DeliveryState::unknown);
   EXPECT_EQ(*outcome.error().details,
             nlohmann::json({{"phase", "read"}, {"concurrent_change", true}, {"retryable", true}}));
-  EXPECT_EQ(fake.count_calls("string_for_type"), 2);
+  EXPECT_EQ(fake.count_calls("data_for_type"), 2);
 }
 
 TEST_F(StableReadTest, DeadlinePassingDuringTheReaderDiscardsItsContent) {
   fake.items = {FakePasteboardPlatform::text_item(u"late")};
-  on_call("string_for_type", 1, [] { FakeClock::advance_ms(1000); });
+  on_call("data_for_type", 1, [] { FakeClock::advance_ms(1000); });
   auto outcome = read(ReadKind::text);
   ASSERT_FALSE(outcome);
   EXPECT_EQ(outcome.error().code, ErrorCode::TIMEOUT);
@@ -151,6 +151,7 @@ TEST_F(StableReadTest, ImageErrorStopsAutoBeforeText) {
   auto outcome = read(ReadKind::auto_detect);
   ASSERT_FALSE(outcome);
   EXPECT_EQ(outcome.error().message, "Clipboard image is missing a valid PNG header");
+  EXPECT_EQ(fake.count_calls("data_for_type"), 1) << "the image's, and no text read";
   EXPECT_EQ(fake.count_calls("string_for_type"), 0);
 }
 
@@ -195,6 +196,8 @@ namespace morvane {
 namespace {
 
 // The text the platform converted to UTF-8 is the response payload itself, not a copy of it.
+// (Text read from its stored UTF-8 bytes is copied once out of the platform's data object,
+// into the string that becomes the payload; that copy cannot be observed from here.)
 TEST(StableReadPayloadTest, TextPayloadIsThePlatformsConvertedBuffer) {
   struct RecordingFake : testing::FakePasteboardPlatform {
     const char* converted = nullptr;
@@ -207,6 +210,7 @@ TEST(StableReadPayloadTest, TextPayloadIsThePlatformsConvertedBuffer) {
   testing::FakeClock clock;
   RecordingFake fake;
   fake.items = {testing::FakePasteboardPlatform::text_item(std::u16string(4096, u'x'))};
+  fake.text_data_nil = true;  // offered only as UTF-16, so the platform converts it
   const auto deadline = Deadline::after(1000);
   ASSERT_TRUE(deadline);
   Outcome outcome = stable_read_on(fake, ReadKind::text, *deadline);

@@ -1,8 +1,10 @@
-// Reading plain text under the UTF-16 budget.
+// Reading plain text under the UTF-16 budget: the stored UTF-8 bytes when they are UTF-8, the
+// platform's string otherwise.
 #include <gtest/gtest.h>
 
 #include "fake_pasteboard_platform.h"
 #include "input/clipboard/imp.h"
+#include "input/utf8.h"
 
 namespace morvane {
 namespace {
@@ -30,22 +32,59 @@ TEST(TextReadTest, BudgetCountsUtf16Units) {
       {"500,001 astral characters", astral_over, 1'000'002},
       {"three UTF-8 bytes per unit", std::u16string(1'000'000, u'\u20AC'), std::nullopt},
   };
+  // Measured on the stored UTF-8 bytes and, for text offered only as UTF-16, on the string.
+  for (const auto& c : cases) {
+    for (const bool utf16_only : {false, true}) {
+      SCOPED_TRACE(utf16_only ? "string" : "stored bytes");
+      FakePasteboardPlatform fake;
+      fake.items = {FakePasteboardPlatform::text_item(c.text)};
+      fake.text_data_nil = utf16_only;
+      auto text = read_text(fake);
+      if (!c.observed) {
+        ASSERT_TRUE(text) << c.name;
+        ASSERT_TRUE(*text) << c.name;
+        EXPECT_EQ(utf16_length(**text), c.text.size()) << c.name;
+        continue;
+      }
+      ASSERT_FALSE(text) << c.name;
+      EXPECT_EQ(text.error().code, ErrorCode::ACTION_FAILED);
+      EXPECT_EQ(text.error().message, "clipboard text exceeds the supported resource budget");
+      EXPECT_EQ(*text.error().details,
+                nlohmann::json({{"kind", "clipboard text"}, {"observed", *c.observed}}));
+      EXPECT_EQ(text.error().retry, RetrySafety::unknown);
+      EXPECT_EQ(fake.count_calls("string_utf8"), 0) << "oversized text must not be converted";
+    }
+  }
+}
+
+// What stringForType: answers is the stored bytes decoded, and the decoder drops a leading
+// byte-order mark: the bytes are what was written. The string answers only when there are no
+// bytes or they are not UTF-8.
+TEST(TextReadTest, StoredUtf8BytesAreReadAsTheyAre) {
+  struct Case {
+    const char* name;
+    std::u16string string;              // what stringForType: answers
+    std::optional<std::string> stored;  // the UTF-8 plain text bytes; nullopt: none
+    bool bytes_pointer_null;
+    std::string read;
+  };
+  const Case cases[] = {
+      {"a leading U+FEFF survives", u"begins", "\xEF\xBB\xBF" "begins", false,
+       "\xEF\xBB\xBF" "begins"},
+      {"only U+FEFF", u"", "\xEF\xBB\xBF", false, "\xEF\xBB\xBF"},
+      {"bytes that are not UTF-8", u"the string", "\xFF", false, "the string"},
+      {"offered only as UTF-16", u"the string", std::nullopt, false, "the string"},
+      {"bytes without a pointer", u"the string", "x", true, "the string"},
+  };
   for (const auto& c : cases) {
     FakePasteboardPlatform fake;
-    fake.items = {FakePasteboardPlatform::text_item(c.text)};
+    fake.items = {FakePasteboardPlatform::text_item(c.string)};
+    if (c.stored) fake.items[0].text_data = Bytes(c.stored->begin(), c.stored->end());
+    fake.text_data_nil = !c.stored;
+    fake.data_bytes_null = c.bytes_pointer_null;
     auto text = read_text(fake);
-    if (!c.observed) {
-      ASSERT_TRUE(text) << c.name;
-      ASSERT_TRUE(*text) << c.name;
-      continue;
-    }
-    ASSERT_FALSE(text) << c.name;
-    EXPECT_EQ(text.error().code, ErrorCode::ACTION_FAILED);
-    EXPECT_EQ(text.error().message, "clipboard text exceeds the supported resource budget");
-    EXPECT_EQ(*text.error().details,
-              nlohmann::json({{"kind", "clipboard text"}, {"observed", *c.observed}}));
-    EXPECT_EQ(text.error().retry, RetrySafety::unknown);
-    EXPECT_EQ(fake.count_calls("string_utf8"), 0) << "oversized text must not be converted";
+    ASSERT_TRUE(text && *text) << c.name;
+    EXPECT_EQ(**text, c.read) << c.name;
   }
 }
 

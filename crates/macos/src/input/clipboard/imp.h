@@ -27,8 +27,10 @@ inline constexpr std::uint64_t kMaxTotalPathUnits = 1'000'000;
 // "clipboard text exceeds the supported resource budget", with the observed length.
 AdapterError text_budget_error(ErrorCode code, std::size_t observed_units);
 
-// The pasteboard's plain text as UTF-8; nullopt when it offers none. A text that holds an
-// unpaired UTF-16 surrogate has no UTF-8 form and is refused rather than altered.
+// The pasteboard's plain text as UTF-8; nullopt when it offers none. The bytes stored as
+// UTF-8 plain text are taken as they are when they are UTF-8, so a leading U+FEFF survives;
+// otherwise the platform's string is converted. A text that holds an unpaired UTF-16
+// surrogate has no UTF-8 form and is refused rather than altered.
 Result<std::optional<std::string>> read_string(platform::PasteboardPlatform& platform,
                                                platform::Pasteboard pasteboard);
 

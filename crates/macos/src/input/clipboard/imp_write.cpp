@@ -110,6 +110,15 @@ Result<PreparedFileUrls> prepare_file_urls(PasteboardPlatform& platform,
     }
     Owned<platform::Url> url = own(platform, platform.url_create_from_path(path));
     if (!url) return fail(invalid("Every file path must be representable as a file URL"));
+    // A path of the form /.file/id=... makes a file reference URL, which the read-back, as any
+    // read, resolves to the path of the file it names: it could never match. The URL of that
+    // path is written instead and that path expected; a reference to nothing is refused here,
+    // before the clear. (Unconfirmed: that CFURLIsFileReferenceURL flags a URL made from such a
+    // path as it flags one parsed from the text file:///.file/id=...)
+    if (platform.url_is_file_reference(url.get())) {
+      url = own(platform, platform.url_create_file_path_url(url.get()));
+      if (!url) return fail(invalid("Every file URL must resolve to a local UTF-8 path"));
+    }
     auto resolved = clipboard_file_urls::file_system_path(platform, url.get());
     if (!resolved) return fail(invalid("Every file URL must resolve to a local UTF-8 path"));
     if (__builtin_add_overflow(path_units, utf16_length(*resolved), &path_units)) {

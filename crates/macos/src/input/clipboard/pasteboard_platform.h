@@ -97,7 +97,9 @@ class PasteboardPlatform {
   virtual String item_string_for_type(Item item, PasteboardType type) = 0;
   // [pasteboard stringForType:type]; autoreleased; nullptr when nil.
   virtual String string_for_type(Pasteboard pasteboard, PasteboardType type) = 0;
-  // [pasteboard dataForType:type]; autoreleased; nullptr when nil.
+  // [pasteboard dataForType:type]; autoreleased; nullptr when nil. For `string`, the bytes
+  // stored under public.utf8-plain-text, undecoded (a leading EF BB BF included), of the first
+  // item that has the type.
   virtual Data data_for_type(Pasteboard pasteboard, PasteboardType type) = 0;
   // [data length].
   virtual std::size_t data_length(Data data) = 0;

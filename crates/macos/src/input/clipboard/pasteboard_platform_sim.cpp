@@ -352,7 +352,8 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
 
   platform::Data data_for_type(platform::Pasteboard pasteboard, PasteboardType type) override {
     auto contents = current(pasteboard);
-    if (!contents || type != PasteboardType::png) return nullptr;
+    if (!contents || type == PasteboardType::file_url) return nullptr;
+    if (type == PasteboardType::string) return utf8_data(contents->first(EntryType::string));
     const Value* value = contents->first(EntryType::png);
     if (value == nullptr) return nullptr;
     return handle_of<platform::Data>(autorelease(std::make_unique<DataHandle>(value->keep, value->bytes)));
@@ -539,6 +540,19 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     auto* handle = as<PasteboardHandle>(pasteboard);
     if (handle == nullptr) return nullptr;
     return current_of(*handle->store);
+  }
+
+  // The platform keeps a string written as text as its UTF-8 bytes and offers them as the
+  // data of the text type; the store keeps UTF-16, so the bytes are made on request. A string
+  // with no UTF-8 form (an unpaired surrogate) offers none.
+  platform::Data utf8_data(const Value* value) {
+    if (value == nullptr) return nullptr;
+    auto utf8 = utf16_to_utf8(value->utf16());
+    if (!utf8) return nullptr;
+    auto owned = std::make_shared<const std::string>(std::move(*utf8));
+    const ByteView view(reinterpret_cast<const std::uint8_t*>(owned->data()), owned->size());
+    return handle_of<platform::Data>(
+        autorelease(std::make_unique<DataHandle>(std::move(owned), view)));
   }
 
   platform::String string_handle(const Value* value) {
