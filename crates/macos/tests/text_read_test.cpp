@@ -67,6 +67,7 @@ TEST(TextReadTest, StoredUtf8BytesAreReadAsTheyAre) {
     std::optional<std::string> stored;  // the UTF-8 plain text bytes; nullopt: none
     bool bytes_pointer_null;
     std::string read;
+    bool second_item = false;  // stringForType: joins every item's text; the bytes are one item's
   };
   const Case cases[] = {
       {"a leading U+FEFF survives", u"begins", "\xEF\xBB\xBF" "begins", false,
@@ -75,11 +76,13 @@ TEST(TextReadTest, StoredUtf8BytesAreReadAsTheyAre) {
       {"bytes that are not UTF-8", u"the string", "\xFF", false, "the string"},
       {"offered only as UTF-16", u"the string", std::nullopt, false, "the string"},
       {"bytes without a pointer", u"the string", "x", true, "the string"},
+      {"several items", u"joined", "first", false, "joined", true},
   };
   for (const auto& c : cases) {
     FakePasteboardPlatform fake;
     fake.items = {FakePasteboardPlatform::text_item(c.string)};
     if (c.stored) fake.items[0].text_data = Bytes(c.stored->begin(), c.stored->end());
+    if (c.second_item) fake.items.push_back(FakePasteboardPlatform::text_item(u"second"));
     fake.text_data_nil = !c.stored;
     fake.data_bytes_null = c.bytes_pointer_null;
     auto text = read_text(fake);

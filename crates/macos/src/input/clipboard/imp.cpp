@@ -14,10 +14,12 @@ using platform::PasteboardPlatform;
 // the bytes themselves keep it. nullopt sends the reader to stringForType:, which also answers
 // for text offered only in another form (UTF-16, say) that the pasteboard converts.
 // dataForType: answers from the first item that has the type, whereas stringForType: joins the
-// texts of all such items with line feeds: a pasteboard with several text items reads as the
-// first one's text.
+// texts of all such items with line feeds; so the bytes stand for the text only when the
+// pasteboard holds one item, as it does after every write of ours.
 std::optional<std::string_view> stored_utf8_text(PasteboardPlatform& platform,
                                                  platform::Pasteboard pasteboard) {
+  platform::Array items = platform.pasteboard_items(pasteboard);
+  if (items == nullptr || platform.array_count(items) != 1) return std::nullopt;
   platform::Data data = platform.data_for_type(pasteboard, platform::PasteboardType::string);
   if (data == nullptr) return std::nullopt;
   const std::size_t length = platform.data_length(data);
