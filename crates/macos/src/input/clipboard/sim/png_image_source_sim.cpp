@@ -62,6 +62,20 @@ bool left_out(std::string_view type) {
 // the bytes.
 class ChunkFilter {
  public:
+  // True when the filter would pass every byte through as it is: the decoder can then read
+  // them in place, without the copy a stream makes. Walks the chunks as next_chunk() does.
+  static bool leaves_nothing_out(ByteView bytes) {
+    std::size_t position = kPngSignature.size();
+    while (bytes.size() - position >= 12) {
+      const std::size_t chunk_size = std::size_t{12} + read_u32(bytes.data() + position);
+      const std::string_view type(reinterpret_cast<const char*>(bytes.data() + position + 4), 4);
+      if (chunk_size > bytes.size() - position) return true;
+      if (left_out(type)) return false;
+      position += chunk_size;
+    }
+    return true;
+  }
+
   explicit ChunkFilter(ByteView bytes) : bytes_(bytes) {}
 
   // The decoder's read callback (spng_rw_fn): exactly `length` bytes, or an error.
@@ -109,19 +123,22 @@ class ChunkFilter {
   std::size_t served_until_ = kPngSignature.size();
 };
 
-SpngContext strict_decoder(ChunkFilter& filter) {
+// Reads through `filter` when it has chunks to leave out, else the bytes in place.
+SpngContext strict_decoder(ByteView bytes, ChunkFilter& filter) {
   SpngContext context(spng_ctx_new(0));
   if (!context) return nullptr;
   // A bad CRC on any chunk, critical or ancillary, is an error rather than something to skip.
   if (spng_set_crc_action(context.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR) != 0 ||
-      spng_set_chunk_limits(context.get(), kChunkCacheLimit, kChunkCacheLimit) != 0 ||
-      spng_set_png_stream(context.get(), &ChunkFilter::read, &filter) != 0) {
+      spng_set_chunk_limits(context.get(), kChunkCacheLimit, kChunkCacheLimit) != 0) {
     return nullptr;
   }
-  return context;
+  const int source = ChunkFilter::leaves_nothing_out(bytes)
+                         ? spng_set_png_buffer(context.get(), bytes.data(), bytes.size())
+                         : spng_set_png_stream(context.get(), &ChunkFilter::read, &filter);
+  return source == 0 ? std::move(context) : nullptr;
 }
 
-bool decode_rows(spng_ctx* context) {
+bool decode_rows(spng_ctx* context, bool crcs_checked) {
   std::size_t image_size = 0;
   spng_ihdr header{};
   if (spng_get_ihdr(context, &header) != 0 || header.height == 0 ||
@@ -132,6 +149,11 @@ bool decode_rows(spng_ctx* context) {
   if (spng_decode_image(context, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) {
     return false;
   }
+  // The decoder has read the chunks before the image data and set up its inflate stream with
+  // the zlib checksum on: CRCs left unchecked from here on (the decoder's switch for that also
+  // turns the zlib checksum off, but only for streams set up after it) are those of the image
+  // data and the chunks after it.
+  if (crcs_checked && spng_set_crc_action(context, SPNG_CRC_USE, SPNG_CRC_USE) != 0) return false;
   int result = 0;
   do {
     result = spng_decode_row(context, row.data(), row.size());
@@ -146,11 +168,11 @@ ImageSourceFacts inspect_image_data(ByteView bytes) {
   return ImageSourceFacts{std::string(kPngType), frame_count(bytes), 0};
 }
 
-bool decode_png_completely(ByteView bytes) {
+bool decode_png_completely(ByteView bytes, bool crcs_checked) {
   if (!has_png_signature(bytes)) return false;
   ChunkFilter filter(bytes);
-  SpngContext context = strict_decoder(filter);
-  if (!context || !decode_rows(context.get())) return false;
+  SpngContext context = strict_decoder(bytes, filter);
+  if (!context || !decode_rows(context.get(), crcs_checked)) return false;
   // The chunks after the image data, through IEND, with their CRCs.
   return spng_decode_chunks(context.get()) == 0;
 }
