@@ -269,8 +269,17 @@ TemporaryFile::~TemporaryFile() {
   if (!name_.empty()) ::unlinkat(folder_fd_, name_.c_str(), 0);
 }
 
+// A file that is there already is swapped with this one, and then removed under the temporary
+// name. Renaming over it would be as atomic, but ext4 takes that for a program replacing a file
+// and starts writing the new data to disk at once, so that deleting the old version a moment
+// later frees disk blocks (with online discard, a wait on the device): store versions live
+// milliseconds, and as swapped ones they are never written out at all.
 std::expected<void, IoError> TemporaryFile::rename_to(const std::string& name) {
-  if (::renameat(folder_fd_, name_.c_str(), folder_fd_, name.c_str()) != 0) {
+  if (::renameat2(folder_fd_, name_.c_str(), folder_fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+    // The old file: if this fails, the next writer's sweep of temporary files takes it.
+    ::unlinkat(folder_fd_, name_.c_str(), 0);
+  } else if (::renameat(folder_fd_, name_.c_str(), folder_fd_, name.c_str()) != 0) {
+    // Nothing to swap with (the first store), or a file system that cannot swap.
     return failure("rename", path_);
   }
   name_.clear();

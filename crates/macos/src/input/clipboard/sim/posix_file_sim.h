@@ -117,7 +117,8 @@ class TemporaryFile {
 
   const FileDescriptor& fd() const { return fd_; }
   const std::string& path() const { return path_; }
-  // Moves the file over `name` in the same folder; from then on it is no longer temporary.
+  // Puts the file in the place of `name` in the same folder, atomically: every opener of `name`
+  // finds the old file or this one. From then on it is no longer temporary.
   std::expected<void, IoError> rename_to(const std::string& name);
 
  private:
