@@ -507,16 +507,17 @@ std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& ch
   return write(**in, next);
 }
 
-// Writes a complete new file beside the store and renames it over the store, so that every
+// Writes a complete new file beside the store and puts it in the store's place, so that every
 // reader sees either the old file or the new one, whole, even if this process dies midway.
 // Runs under the lock, so any temporary file already there belongs to a writer that died.
 //
-// The file is not synced before the rename. The pasteboard it stands in for lives in memory
-// and starts empty after a restart; what it does guarantee, that a writer killed at any point
-// leaves the old contents or the new ones, the rename gives without a sync. The store's own
-// folders are emptied at a restart too (the runtime folder, the temporary directory), so only
-// a store named elsewhere could be found cut short after a power loss, and it then reads as
-// corrupt, refused like any other. A sync cost more than the rest of a write together.
+// The file is not synced before it takes the store's place. The pasteboard it stands in for
+// lives in memory and starts empty after a restart; what it does guarantee, that a writer
+// killed at any point leaves the old contents or the new ones, the atomic replacement gives
+// without a sync. The store's default folders are usually emptied at a restart too (the
+// runtime folder, the temporary directory), so it is mostly a store named elsewhere that could
+// be found cut short after a power loss, and it then reads as corrupt, refused like any other.
+// A sync cost more than the rest of a write together.
 std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
                                                         const StoreContents& contents) {
   if (contents.items.size() > kMaxItems) {
