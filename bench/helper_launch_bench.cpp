@@ -76,7 +76,8 @@ void BM_HelperWriteText1KiB(benchmark::State& state) {
 }
 
 BENCHMARK(BM_TrivialProgram)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_HelperUnsupportedOperation)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_HelperUnsupportedOperation)
+    ->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_HelperClear)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_HelperReadText1KiB)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_HelperWriteText1KiB)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();

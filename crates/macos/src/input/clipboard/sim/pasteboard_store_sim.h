@@ -142,9 +142,9 @@ class PasteboardStore {
 
   // The current contents, creating an empty store (and a missing private folder) on first
   // use. Unchanged files are not read again, nor opened again: the folder and the file are
-  // looked at (stat) and reused when they are the ones already checked, unchanged. Fails when the store is unreadable, corrupt,
-  // refused (the store, its lock file or its folder), or was changed in place since this
-  // process last read it.
+  // looked at (stat) and reused while they are the ones already checked, unchanged. Fails
+  // when the store is unreadable, corrupt, refused (the store, its lock file or its folder),
+  // or was changed in place since this process last read it.
   std::expected<Snapshot, IoError> load();
   // The same, but a missing store is a failure (ENOENT) rather than created.
   std::expected<Snapshot, IoError> load_existing();

@@ -19,7 +19,8 @@ namespace {
 
 }  // namespace
 
-SharedLibrary::SharedLibrary(const char* soname) : handle_(::dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
+SharedLibrary::SharedLibrary(const char* soname)
+    : handle_(::dlopen(soname, RTLD_NOW | RTLD_LOCAL)) {
   if (handle_ == nullptr) exit_as_the_loader_does(::dlerror());
 }
 
