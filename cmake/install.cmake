@@ -85,6 +85,9 @@ if(NOT APPLE)
     list(APPEND CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # The stand-in opens its PNG decoder and URL parser only when an operation needs them, so
+    # the programs' own dependency lists do not name them.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libspng0, liburiparser1")
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   endif()
 endif()

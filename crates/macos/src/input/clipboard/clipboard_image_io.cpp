@@ -115,8 +115,9 @@ bool has_complete_chunk_structure(ByteView bytes) { return ChunkWalk(bytes).run(
 
 bool is_complete_png(PasteboardPlatform& platform, ByteView bytes) {
   if (!has_complete_chunk_structure(bytes)) return false;
-  // Borrows the caller's bytes: a PNG of up to 64 MiB is never copied for the decode.
-  auto data = platform::own(platform, platform.data_create_borrowing(bytes));
+  // Borrows the caller's bytes: a PNG of up to 64 MiB is never copied for the decode. The walk
+  // has checked every chunk's CRC; the decoder need not check them again.
+  auto data = platform::own(platform, platform.data_create_borrowing_crc_checked_png(bytes));
   if (!data) return false;
   auto source = platform::own(platform, platform.image_source_create(data.get()));
   if (!source) return false;

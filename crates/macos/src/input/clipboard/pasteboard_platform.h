@@ -149,6 +149,12 @@ class PasteboardPlatform {
 
   // CFDataCreateWithBytesNoCopy(NULL, bytes, length, kCFAllocatorNull): owned, borrows bytes.
   virtual Data data_create_borrowing(ByteView bytes) = 0;
+  // The same for PNG bytes whose every chunk CRC the caller has just checked, so that a decoder
+  // of this platform that can leave them unchecked may. ImageIO cannot be told: by default
+  // this is data_create_borrowing.
+  virtual Data data_create_borrowing_crc_checked_png(ByteView bytes) {
+    return data_create_borrowing(bytes);
+  }
   // CGImageSourceCreateWithData(data, NULL): owned; nullptr on failure.
   virtual ImageSource image_source_create(Data data) = 0;
   // CGImageSourceGetType; empty when NULL.

@@ -73,9 +73,11 @@ struct StringHandle final : Object {
 };
 
 struct DataHandle final : Object {
-  DataHandle(std::shared_ptr<const void> k, ByteView b) : keep(std::move(k)), bytes(b) {}
+  DataHandle(std::shared_ptr<const void> k, ByteView b, bool checked = false)
+      : keep(std::move(k)), bytes(b), crcs_checked(checked) {}
   std::shared_ptr<const void> keep;  // null for data that borrows its bytes
   ByteView bytes;
+  bool crcs_checked;  // PNG bytes whose chunk CRCs the caller has checked
 };
 
 struct UrlHandle final : Object {
@@ -90,10 +92,11 @@ struct UrlHandle final : Object {
 };
 
 struct ImageSourceHandle final : Object {
-  ImageSourceHandle(std::shared_ptr<const void> k, ByteView b)
-      : keep(std::move(k)), bytes(b), facts(inspect_image_data(b)) {}
+  ImageSourceHandle(std::shared_ptr<const void> k, ByteView b, bool checked)
+      : keep(std::move(k)), bytes(b), crcs_checked(checked), facts(inspect_image_data(b)) {}
   std::shared_ptr<const void> keep;
   ByteView bytes;
+  bool crcs_checked;
   ImageSourceFacts facts;
 };
 
@@ -490,11 +493,15 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     return handle_of<platform::Data>(owned(std::make_unique<DataHandle>(nullptr, bytes)));
   }
 
+  platform::Data data_create_borrowing_crc_checked_png(ByteView bytes) override {
+    return handle_of<platform::Data>(owned(std::make_unique<DataHandle>(nullptr, bytes, true)));
+  }
+
   platform::ImageSource image_source_create(platform::Data data) override {
     auto* blob = as<DataHandle>(data);
     if (blob == nullptr) return nullptr;
     return handle_of<platform::ImageSource>(
-        owned(std::make_unique<ImageSourceHandle>(blob->keep, blob->bytes)));
+        owned(std::make_unique<ImageSourceHandle>(blob->keep, blob->bytes, blob->crcs_checked)));
   }
 
   std::string image_source_type(platform::ImageSource source) override {
@@ -524,7 +531,7 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     // full image is; only the default image (index 0) can be decoded.
     auto* handle = as<ImageSourceHandle>(source);
     if (handle == nullptr || index != 0 || handle->facts.count == 0 ||
-        !decode_png_completely(handle->bytes)) {
+        !decode_png_completely(handle->bytes, handle->crcs_checked)) {
       return nullptr;
     }
     return handle_of<platform::Image>(owned(std::make_unique<ImageHandle>()));

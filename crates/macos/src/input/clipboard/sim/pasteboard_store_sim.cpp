@@ -348,14 +348,31 @@ PasteboardStore::PasteboardStore(std::string path, bool private_folder)
   name_ = std::move(name);
 }
 
-std::expected<Folder, IoError> PasteboardStore::folder(bool create_missing) const {
-  return Folder::open(folder_path_, private_folder_, create_missing);
+// The folder is opened once and then only looked at: while its path leads to the same folder,
+// which still passes its checks, opening it again would find nothing new.
+std::expected<std::shared_ptr<const Folder>, IoError> PasteboardStore::folder(bool create_missing) {
+  {
+    std::lock_guard guard(folder_mutex_);
+    if (folder_ && folder_->still_at_path()) return folder_;
+  }
+  auto opened = Folder::open(folder_path_, private_folder_, create_missing);
+  if (!opened) return std::unexpected(opened.error());
+  auto shared = std::make_shared<const Folder>(std::move(*opened));
+  std::lock_guard guard(folder_mutex_);
+  folder_ = shared;
+  return shared;
 }
 
+namespace {
+
+std::unexpected<IoError> refused_by_test(const std::string& path) {
+  return std::unexpected(IoError{EIO, "open " + path + ": refused by a test"});
+}
+
+}  // namespace
+
 std::expected<FileDescriptor, IoError> PasteboardStore::open_store(const Folder& folder) const {
-  if (test_hooks::store_open_refused()) {
-    return std::unexpected(IoError{EIO, "open " + path_ + ": refused by a test"});
-  }
+  if (test_hooks::store_open_refused()) return refused_by_test(path_);
   return folder.open_file(name_, O_RDONLY);
 }
 
@@ -371,10 +388,10 @@ std::expected<Snapshot, IoError> PasteboardStore::load() {
   return loaded;
 }
 
-std::expected<void, IoError> PasteboardStore::check_lock() const {
+std::expected<void, IoError> PasteboardStore::check_lock() {
   auto in = folder(false);
   if (!in) return std::unexpected(in.error());
-  auto lock = in->open_file(lock_name(), O_RDONLY);
+  auto lock = (*in)->open_file(lock_name(), O_RDONLY);
   if (!lock && lock.error().code != ENOENT) return std::unexpected(lock.error());
   return {};
 }
@@ -382,13 +399,34 @@ std::expected<void, IoError> PasteboardStore::check_lock() const {
 std::expected<Snapshot, IoError> PasteboardStore::load_existing() {
   auto in = folder(false);
   if (!in) return std::unexpected(in.error());
-  return load_from(*in);
+  return load_from(**in);
 }
 
+// Each look at the store counts as an open for the test hook, whether or not it opens the file.
 std::expected<Snapshot, IoError> PasteboardStore::load_from(const Folder& folder) {
-  auto fd = open_store(folder);
+  if (test_hooks::store_open_refused()) return refused_by_test(path_);
+  if (Snapshot unchanged = still_current(folder)) return unchanged;
+  auto fd = folder.open_file(name_, O_RDONLY);
   if (!fd) return std::unexpected(fd.error());
   return adopt(*fd, true);
+}
+
+// The decoded store, when the name still holds the very file that was decoded with the same
+// size, times, owner and mode: every check it passed when it was opened still holds, and its
+// bytes are the ones decoded. Anything else (or a mapping that lost its pages) goes the long
+// way, through an open and adopt(), which tells the cases apart.
+Snapshot PasteboardStore::still_current(const Folder& folder) {
+  std::lock_guard guard(cache_mutex_);
+  if (!cached_ || !cached_look_ || Mapping::faults() != faults_seen_) return nullptr;
+  auto status = folder.file_status_of(name_);
+  if (!status) return nullptr;
+  const Look look{{status->st_dev, status->st_ino, status->st_size, status->st_mtim.tv_sec,
+                   status->st_mtim.tv_nsec},
+                  status->st_ctim.tv_sec,
+                  status->st_ctim.tv_nsec,
+                  status->st_mode,
+                  status->st_uid};
+  return look == *cached_look_ ? cached_ : nullptr;
 }
 
 // Forgets the decoded store: bytes served from it may not have been the file's, so the
@@ -397,23 +435,30 @@ std::unexpected<IoError> PasteboardStore::changed_in_place() {
   cached_.reset();
   cached_mapping_.reset();
   cached_identity_.reset();
+  cached_look_.reset();
   faults_seen_ = Mapping::faults();
   return std::unexpected(IoError{EIO, "store " + path_ + " was changed in place"});
 }
 
 // Makes the contents of an open store file current: reused when the file is the one already
 // decoded (a store file is never changed in place, and the cached mapping keeps its inode from
-// being reused, even for a store whose values hold none of it), else mapped and decoded. The same file with another size or time, or a
-// mapping that lost its pages, means someone changed the file in place.
+// being reused, even for a store whose values hold none of it), else mapped and decoded. The
+// same file with another size or time, or a mapping that lost its pages, means someone changed
+// the file in place.
 std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd,
                                                         bool verify_values) {
   auto status = file_status(fd, path_);
   if (!status) return std::unexpected(status.error());
   const Identity identity{status->st_dev, status->st_ino, status->st_size, status->st_mtim.tv_sec,
                           status->st_mtim.tv_nsec};
+  const Look look{identity, status->st_ctim.tv_sec, status->st_ctim.tv_nsec, status->st_mode,
+                  status->st_uid};
   std::lock_guard guard(cache_mutex_);
   if (Mapping::faults() != faults_seen_) return changed_in_place();
-  if (cached_ && cached_identity_ == identity) return cached_;
+  if (cached_ && cached_identity_ == identity) {
+    cached_look_ = look;
+    return cached_;
+  }
   if (cached_ && cached_identity_->same_file(identity)) return changed_in_place();
   auto mapping = Mapping::map(fd, static_cast<std::size_t>(status->st_size));
   if (!mapping) return std::unexpected(IoError{EIO, "corrupt store " + path_ + ": empty"});
@@ -424,18 +469,19 @@ std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd
   cached_ = std::make_shared<const StoreContents>(std::move(*contents));
   cached_mapping_ = std::move(shared);
   cached_identity_ = identity;
+  cached_look_ = look;
   return cached_;
 }
 
 std::expected<void, IoError> PasteboardStore::create_if_missing() {
   auto in = folder(true);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(*in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name());
   if (!lock) return std::unexpected(lock.error());
-  auto existing = open_store(*in);
+  auto existing = open_store(**in);
   if (existing) return {};
   if (existing.error().code != ENOENT) return std::unexpected(existing.error());
-  auto written = write(*in, StoreContents{});
+  auto written = write(**in, StoreContents{});
   if (!written) return std::unexpected(written.error());
   return {};
 }
@@ -452,18 +498,26 @@ std::expected<Snapshot, IoError> PasteboardStore::update_existing(const Change& 
 std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change) {
   auto in = folder(false);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(*in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name());
   if (!lock) return std::unexpected(lock.error());
-  auto current = load_from(*in);
+  auto current = load_from(**in);
   if (!current) return current;
   StoreContents next = **current;
   if (!change(next)) return current;
-  return write(*in, next);
+  return write(**in, next);
 }
 
-// Writes a complete new file beside the store and renames it over the store, so that every
+// Writes a complete new file beside the store and puts it in the store's place, so that every
 // reader sees either the old file or the new one, whole, even if this process dies midway.
 // Runs under the lock, so any temporary file already there belongs to a writer that died.
+//
+// The file is not synced before it takes the store's place. The pasteboard it stands in for
+// lives in memory and starts empty after a restart; what it does guarantee, that a writer
+// killed at any point leaves the old contents or the new ones, the atomic replacement gives
+// without a sync. The store's default folders are usually emptied at a restart too (the
+// runtime folder, the temporary directory), so it is mostly a store named elsewhere that could
+// be found cut short after a power loss, and it then reads as corrupt, refused like any other.
+// A sync cost more than the rest of a write together.
 std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
                                                         const StoreContents& contents) {
   if (contents.items.size() > kMaxItems) {
@@ -483,9 +537,6 @@ std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
     if (auto value = write_all(fd, piece.bytes, path); !value) {
       return std::unexpected(value.error());
     }
-  }
-  if (::fdatasync(fd.get()) != 0) {
-    return std::unexpected(IoError{errno, "fdatasync " + path + ": " + std::strerror(errno)});
   }
   if (auto renamed = temporary->rename_to(name_); !renamed) {
     return std::unexpected(renamed.error());

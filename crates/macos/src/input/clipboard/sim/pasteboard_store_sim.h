@@ -141,9 +141,10 @@ class PasteboardStore {
   const std::string& path() const { return path_; }
 
   // The current contents, creating an empty store (and a missing private folder) on first
-  // use. Unchanged files are not read again. Fails when the store is unreadable, corrupt,
-  // refused (the store, its lock file or its folder), or was changed in place since this
-  // process last read it.
+  // use. Unchanged files are not read again, nor opened again: the folder and the file are
+  // looked at (stat) and reused while they are the ones already checked, unchanged. Fails
+  // when the store is unreadable, corrupt, refused (the store, its lock file or its folder),
+  // or was changed in place since this process last read it.
   std::expected<Snapshot, IoError> load();
   // The same, but a missing store is a failure (ENOENT) rather than created.
   std::expected<Snapshot, IoError> load_existing();
@@ -170,12 +171,23 @@ class PasteboardStore {
       return device == other.device && inode == other.inode;
     }
   };
+  // What the checks on opening a store file depend on, and what any change to the file's
+  // bytes, owner or mode moves (the change time cannot be set back).
+  struct Look {
+    Identity identity;
+    std::int64_t ctime_seconds = 0;
+    std::int64_t ctime_nanoseconds = 0;
+    mode_t mode = 0;
+    uid_t owner = 0;
+    bool operator==(const Look&) const = default;
+  };
 
-  std::expected<Folder, IoError> folder(bool create_missing) const;
+  std::expected<std::shared_ptr<const Folder>, IoError> folder(bool create_missing);
   std::expected<FileDescriptor, IoError> open_store(const Folder& folder) const;
   std::expected<Snapshot, IoError> load_from(const Folder& folder);
+  Snapshot still_current(const Folder& folder);
   std::expected<void, IoError> create_if_missing();
-  std::expected<void, IoError> check_lock() const;
+  std::expected<void, IoError> check_lock();
   std::expected<Snapshot, IoError> locked_update(const Change& change);
   std::expected<Snapshot, IoError> write(const Folder& folder, const StoreContents& contents);
   std::expected<Snapshot, IoError> adopt(const FileDescriptor& fd, bool verify_values);
@@ -187,8 +199,11 @@ class PasteboardStore {
   std::string folder_path_;
   std::string name_;
   bool private_folder_;
+  std::mutex folder_mutex_;
+  std::shared_ptr<const Folder> folder_;  // the folder as last opened and checked
   std::mutex cache_mutex_;
   std::optional<Identity> cached_identity_;
+  std::optional<Look> cached_look_;  // the decoded file as it looked when last opened
   Snapshot cached_;
   std::shared_ptr<const Mapping> cached_mapping_;
   std::uint64_t faults_seen_;  // Mapping::faults() when this store last looked

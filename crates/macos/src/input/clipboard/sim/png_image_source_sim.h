@@ -25,6 +25,8 @@ ImageSourceFacts inspect_image_data(ByteView bytes);
 // chunk CRC and the zlib checksum and reading through IEND. True only when all of it succeeds.
 // Text and suggested-palette chunks count against no limit of the decoder's: any number of
 // them, of any size, as ImageIO accepts.
-bool decode_png_completely(ByteView bytes);
+// `crcs_checked`: the caller has checked every chunk CRC of these very bytes, so the image
+// data's are not checked a second time; the zlib checksum and all the rest still are.
+bool decode_png_completely(ByteView bytes, bool crcs_checked = false);
 
 }  // namespace morvane::sim

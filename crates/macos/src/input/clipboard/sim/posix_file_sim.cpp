@@ -46,6 +46,13 @@ std::expected<void, IoError> check_folder(const struct stat& status, const std::
   return {};
 }
 
+std::expected<void, IoError> check_file(const struct stat& status, const std::string& path) {
+  if (!S_ISREG(status.st_mode)) return refusal(path, "not a regular file");
+  if (status.st_uid != ::geteuid()) return refusal(path, "file of another user");
+  if (writable_by_others(status.st_mode)) return refusal(path, "file that other users can write");
+  return {};
+}
+
 int open_retrying(int folder, const char* name, int flags, mode_t mode) {
   int fd = -1;
   do {
@@ -193,7 +200,15 @@ std::expected<Folder, IoError> Folder::open(const std::string& path, bool privat
   if (auto checked = check_folder(*status, path, private_folder); !checked) {
     return std::unexpected(checked.error());
   }
-  return Folder(path, std::move(fd));
+  return Folder(path, std::move(fd), *status, private_folder);
+}
+
+// The path is resolved as open() resolves it: a private folder may not be a link.
+bool Folder::still_at_path() const {
+  struct stat status {};
+  const int flags = private_ ? AT_SYMLINK_NOFOLLOW : 0;
+  return ::fstatat(AT_FDCWD, path_.c_str(), &status, flags) == 0 && status.st_dev == device_ &&
+         status.st_ino == inode_ && check_folder(status, path_, private_).has_value();
 }
 
 std::expected<FileDescriptor, IoError> Folder::open_file(const std::string& name,
@@ -203,10 +218,19 @@ std::expected<FileDescriptor, IoError> Folder::open_file(const std::string& name
   if (!fd) return errno == ELOOP ? refusal(path, "symbolic link") : failure("open", path);
   auto status = file_status(fd, path);
   if (!status) return std::unexpected(status.error());
-  if (!S_ISREG(status->st_mode)) return refusal(path, "not a regular file");
-  if (status->st_uid != ::geteuid()) return refusal(path, "file of another user");
-  if (writable_by_others(status->st_mode)) return refusal(path, "file that other users can write");
+  if (auto checked = check_file(*status, path); !checked) return std::unexpected(checked.error());
   return fd;
+}
+
+std::expected<struct stat, IoError> Folder::file_status_of(const std::string& name) const {
+  const std::string path = path_of(name);
+  struct stat status {};
+  if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return failure("fstatat", path);
+  }
+  if (S_ISLNK(status.st_mode)) return refusal(path, "symbolic link");
+  if (auto checked = check_file(status, path); !checked) return std::unexpected(checked.error());
+  return status;
 }
 
 std::expected<ExclusiveLock, IoError> ExclusiveLock::acquire(const Folder& folder,
@@ -245,8 +269,17 @@ TemporaryFile::~TemporaryFile() {
   if (!name_.empty()) ::unlinkat(folder_fd_, name_.c_str(), 0);
 }
 
+// A file that is there already is swapped with this one, and then removed under the temporary
+// name. Renaming over it would be as atomic, but ext4 takes that for a program replacing a file
+// and starts writing the new data to disk at once, so that deleting the old version a moment
+// later frees disk blocks (with online discard, a wait on the device): store versions live
+// milliseconds, and as swapped ones they are never written out at all.
 std::expected<void, IoError> TemporaryFile::rename_to(const std::string& name) {
-  if (::renameat(folder_fd_, name_.c_str(), folder_fd_, name.c_str()) != 0) {
+  if (::renameat2(folder_fd_, name_.c_str(), folder_fd_, name.c_str(), RENAME_EXCHANGE) == 0) {
+    // The old file: if this fails, the next writer's sweep of temporary files takes it.
+    ::unlinkat(folder_fd_, name_.c_str(), 0);
+  } else if (::renameat(folder_fd_, name_.c_str(), folder_fd_, name.c_str()) != 0) {
+    // Nothing to swap with (the first store), or a file system that cannot swap.
     return failure("rename", path_);
   }
   name_.clear();

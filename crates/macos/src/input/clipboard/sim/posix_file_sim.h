@@ -63,14 +63,29 @@ class Folder {
   int fd() const { return fd_.get(); }
   std::string path_of(const std::string& name) const { return path_ + "/" + name; }
 
+  // True when the path still leads to this very folder and the folder still passes the checks
+  // it was opened with: what opening it again would find, for one stat instead of an open.
+  bool still_at_path() const;
+
   // Opens an existing file of this user that nobody else can write. O_CREAT creates it with
   // mode 0600. A FIFO or device planted under the name is refused without blocking.
   std::expected<FileDescriptor, IoError> open_file(const std::string& name, int flags) const;
+  // The status of the file under the name, not following a link, held to the checks of
+  // open_file; nothing is opened.
+  std::expected<struct stat, IoError> file_status_of(const std::string& name) const;
 
  private:
-  Folder(std::string path, FileDescriptor fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+  Folder(std::string path, FileDescriptor fd, const struct stat& status, bool private_folder)
+      : path_(std::move(path)),
+        fd_(std::move(fd)),
+        device_(status.st_dev),
+        inode_(status.st_ino),
+        private_(private_folder) {}
   std::string path_;
   FileDescriptor fd_;
+  dev_t device_;
+  ino_t inode_;
+  bool private_;
 };
 
 // Holds flock(LOCK_EX) on a lock file until destroyed.
@@ -102,7 +117,8 @@ class TemporaryFile {
 
   const FileDescriptor& fd() const { return fd_; }
   const std::string& path() const { return path_; }
-  // Moves the file over `name` in the same folder; from then on it is no longer temporary.
+  // Puts the file in the place of `name` in the same folder, atomically: every opener of `name`
+  // finds the old file or this one. From then on it is no longer temporary.
   std::expected<void, IoError> rename_to(const std::string& name);
 
  private:

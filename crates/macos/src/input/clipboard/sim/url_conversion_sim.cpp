@@ -5,11 +5,27 @@
 #include <algorithm>
 #include <cctype>
 
+#include "input/clipboard/sim/shared_library_sim.h"
 #include "input/decimal.h"
 
 namespace morvane::sim {
 
 namespace {
+
+// uriparser, opened when the first URL is parsed.
+struct Uriparser {
+  decltype(&uriParseSingleUriExA) parse;
+  decltype(&uriFreeUriMembersA) free_members;
+};
+
+const Uriparser& uriparser() {
+  static const Uriparser api = [] {
+    const SharedLibrary library(MORVANE_URIPARSER_SONAME);
+    return Uriparser{library.function<decltype(&uriParseSingleUriExA)>("uriParseSingleUriExA"),
+                     library.function<decltype(&uriFreeUriMembersA)>("uriFreeUriMembersA")};
+  }();
+  return api;
+}
 
 // Owns the members uriparser allocates while parsing.
 class UriParse {
@@ -18,13 +34,13 @@ class UriParse {
   UriParse(const UriParse&) = delete;
   UriParse& operator=(const UriParse&) = delete;
   ~UriParse() {
-    if (parsed_) uriFreeUriMembersA(&uri_);
+    if (parsed_) uriparser().free_members(&uri_);
   }
 
   bool parse(std::string_view text) {
     const char* error_position = nullptr;
-    parsed_ = uriParseSingleUriExA(&uri_, text.data(), text.data() + text.size(),
-                                   &error_position) == URI_SUCCESS;
+    parsed_ = uriparser().parse(&uri_, text.data(), text.data() + text.size(), &error_position) ==
+              URI_SUCCESS;
     return parsed_;
   }
   const UriUriA& uri() const { return uri_; }
