@@ -420,13 +420,16 @@ Snapshot PasteboardStore::still_current(const Folder& folder) {
   if (!cached_ || !cached_look_ || Mapping::faults() != faults_seen_) return nullptr;
   auto status = folder.file_status_of(name_);
   if (!status) return nullptr;
-  const Look look{{status->st_dev, status->st_ino, status->st_size, status->st_mtim.tv_sec,
-                   status->st_mtim.tv_nsec},
-                  status->st_ctim.tv_sec,
-                  status->st_ctim.tv_nsec,
-                  status->st_mode,
-                  status->st_uid};
-  return look == *cached_look_ ? cached_ : nullptr;
+  return look_of(*status) == *cached_look_ ? cached_ : nullptr;
+}
+
+PasteboardStore::Look PasteboardStore::look_of(const struct stat& status) {
+  return Look{{status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec,
+               status.st_mtim.tv_nsec},
+              status.st_ctim.tv_sec,
+              status.st_ctim.tv_nsec,
+              status.st_mode,
+              status.st_uid};
 }
 
 // Forgets the decoded store: bytes served from it may not have been the file's, so the
@@ -449,10 +452,8 @@ std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd
                                                         bool verify_values) {
   auto status = file_status(fd, path_);
   if (!status) return std::unexpected(status.error());
-  const Identity identity{status->st_dev, status->st_ino, status->st_size, status->st_mtim.tv_sec,
-                          status->st_mtim.tv_nsec};
-  const Look look{identity, status->st_ctim.tv_sec, status->st_ctim.tv_nsec, status->st_mode,
-                  status->st_uid};
+  const Look look = look_of(*status);
+  const Identity& identity = look.identity;
   std::lock_guard guard(cache_mutex_);
   if (Mapping::faults() != faults_seen_) return changed_in_place();
   if (cached_ && cached_identity_ == identity) {

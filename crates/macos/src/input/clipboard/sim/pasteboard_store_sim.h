@@ -186,6 +186,7 @@ class PasteboardStore {
   std::expected<FileDescriptor, IoError> open_store(const Folder& folder) const;
   std::expected<Snapshot, IoError> load_from(const Folder& folder);
   Snapshot still_current(const Folder& folder);
+  static Look look_of(const struct stat& status);
   std::expected<void, IoError> create_if_missing();
   std::expected<void, IoError> check_lock();
   std::expected<Snapshot, IoError> locked_update(const Change& change);
