@@ -376,10 +376,12 @@ std::expected<FileDescriptor, IoError> PasteboardStore::open_store(const Folder&
   return folder.open_file(name_, O_RDONLY);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::load() {
+std::expected<Snapshot, IoError> PasteboardStore::load(std::optional<Instant> wait_until) {
   auto loaded = load_existing();
   if (!loaded && loaded.error().code == ENOENT) {
-    if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
+    if (auto created = create_if_missing(wait_until); !created) {
+      return std::unexpected(created.error());
+    }
     loaded = load_existing();
   }
   if (!loaded) return loaded;
@@ -474,10 +476,10 @@ std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd
   return cached_;
 }
 
-std::expected<void, IoError> PasteboardStore::create_if_missing() {
+std::expected<void, IoError> PasteboardStore::create_if_missing(std::optional<Instant> wait_until) {
   auto in = folder(true);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(**in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name(), wait_until);
   if (!lock) return std::unexpected(lock.error());
   auto existing = open_store(**in);
   if (existing) return {};
@@ -487,19 +489,22 @@ std::expected<void, IoError> PasteboardStore::create_if_missing() {
   return {};
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change) {
-  if (auto created = load(); !created) return created;
-  return locked_update(change);
+std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change,
+                                                         std::optional<Instant> wait_until) {
+  if (auto created = load(wait_until); !created) return created;
+  return locked_update(change, wait_until);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::update_existing(const Change& change) {
-  return locked_update(change);
+std::expected<Snapshot, IoError> PasteboardStore::update_existing(
+    const Change& change, std::optional<Instant> wait_until) {
+  return locked_update(change, wait_until);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change) {
+std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change,
+                                                                std::optional<Instant> wait_until) {
   auto in = folder(false);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(**in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name(), wait_until);
   if (!lock) return std::unexpected(lock.error());
   auto current = load_from(**in);
   if (!current) return current;

@@ -8,11 +8,13 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace morvane::sim {
@@ -200,6 +202,10 @@ std::expected<Folder, IoError> Folder::open(const std::string& path, bool privat
   if (auto checked = check_folder(*status, path, private_folder); !checked) {
     return std::unexpected(checked.error());
   }
+  // mkdir takes the umask's bits away: the store's own folder is always open to its owner.
+  if (private_folder && (status->st_mode & 0700) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
+    return failure("fchmod", path);
+  }
   return Folder(path, std::move(fd), *status, private_folder);
 }
 
@@ -233,15 +239,58 @@ std::expected<struct stat, IoError> Folder::file_status_of(const std::string& na
   return status;
 }
 
-std::expected<ExclusiveLock, IoError> ExclusiveLock::acquire(const Folder& folder,
-                                                             const std::string& name) {
-  auto fd = folder.open_file(name, O_RDWR | O_CREAT);
-  if (!fd) return std::unexpected(fd.error());
+namespace {
+
+// The owner may always read and write the lock file, whatever the umask was when it was made.
+std::expected<void, IoError> give_owner_access(const FileDescriptor& fd, const std::string& path) {
+  auto status = file_status(fd, path);
+  if (!status) return std::unexpected(status.error());
+  const mode_t mode = status->st_mode & 07777;
+  if ((mode & 0600) == 0600) return {};
+  if (::fchmod(fd.get(), mode | 0600) != 0) return failure("fchmod", path);
+  return {};
+}
+
+// Tries the lock without blocking, sleeping a little longer each time, until `wait_until`.
+std::expected<void, IoError> lock_until(const FileDescriptor& fd, const std::string& path,
+                                        Instant wait_until) {
+  constexpr std::uint32_t kFirstNap = 1'000'000;
+  constexpr std::uint32_t kLongestNap = 10'000'000;
+  std::uint32_t nap = kFirstNap;
+  for (;;) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
+    if (errno != EWOULDBLOCK && errno != EINTR) return failure("flock", path);
+    const Duration left = saturating_difference(wait_until, monotonic_now());
+    if (is_zero(left)) {
+      return std::unexpected(IoError{ETIMEDOUT, "flock " + path + ": held by another process"});
+    }
+    const Duration pause = left < Duration{0, nap} ? left : Duration{0, nap};
+    const timespec request{static_cast<time_t>(pause.seconds), static_cast<long>(pause.nanoseconds)};
+    ::nanosleep(&request, nullptr);
+    nap = std::min(nap * 2, kLongestNap);
+  }
+}
+
+std::expected<void, IoError> lock_waiting(const FileDescriptor& fd, const std::string& path) {
   int result = 0;
   do {
-    result = ::flock(fd->get(), LOCK_EX);
+    result = ::flock(fd.get(), LOCK_EX);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) return failure("flock", folder.path_of(name));
+  if (result != 0) return failure("flock", path);
+  return {};
+}
+
+}  // namespace
+
+std::expected<ExclusiveLock, IoError> ExclusiveLock::acquire(const Folder& folder,
+                                                             const std::string& name,
+                                                             std::optional<Instant> wait_until) {
+  const std::string path = folder.path_of(name);
+  auto fd = folder.open_file(name, O_RDONLY | O_CREAT);
+  if (!fd) return std::unexpected(fd.error());
+  if (auto access = give_owner_access(*fd, path); !access) return std::unexpected(access.error());
+  auto locked = wait_until ? lock_until(*fd, path, *wait_until) : lock_waiting(*fd, path);
+  if (!locked) return std::unexpected(locked.error());
   return ExclusiveLock(std::move(*fd));
 }
 

@@ -15,10 +15,12 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "system/bytes.h"
+#include "wait/monotonic_clock.h"
 
 namespace morvane::sim {
 
@@ -91,8 +93,13 @@ class Folder {
 // Holds flock(LOCK_EX) on a lock file until destroyed.
 class ExclusiveLock {
  public:
+  // Waits for the lock as long as it takes, or, given `wait_until`, until that instant on the
+  // monotonic clock and then fails with ETIMEDOUT. The lock file is opened read-only, which
+  // flock allows, and created 0600 whatever the umask; one whose owner lacks read or write
+  // (left so by a restrictive umask) gets them back.
   static std::expected<ExclusiveLock, IoError> acquire(const Folder& folder,
-                                                       const std::string& name);
+                                                       const std::string& name,
+                                                       std::optional<Instant> wait_until = {});
 
  private:
   explicit ExclusiveLock(FileDescriptor fd) : fd_(std::move(fd)) {}
