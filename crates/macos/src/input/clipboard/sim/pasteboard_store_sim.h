@@ -161,6 +161,12 @@ class PasteboardStore {
   std::expected<Snapshot, IoError> update_existing(const Change& change,
                                                    std::optional<Instant> wait_until = {});
 
+  // The first rule of the store that this one breaks, as a sentence for people that names the
+  // path and the rule; nullopt when they all hold. The checks are the very ones every use of
+  // the store makes (the folder, the store file and its decoding, the lock file); a missing
+  // store or private folder holds, as both are made at first use. Nothing is created.
+  std::optional<std::string> first_broken_rule();
+
  private:
   // The file and the state of its bytes. The change time is left out: it also moves when a
   // writer renames a newer store over this one, which is no change of the bytes.

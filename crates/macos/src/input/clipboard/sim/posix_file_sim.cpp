@@ -22,36 +22,49 @@ namespace morvane::sim {
 namespace {
 
 std::unexpected<IoError> failure(const char* call, const std::string& path) {
-  return std::unexpected(IoError{errno, std::string(call) + " " + path + ": " + std::strerror(errno)});
+  const int code = errno;
+  return std::unexpected(IoError{code, std::string(call) + " " + path + ": " + std::strerror(code),
+                                 code == ENOENT ? Rule::missing : Rule::none});
 }
 
-std::unexpected<IoError> refusal(const std::string& path, const char* reason) {
-  return std::unexpected(IoError{EPERM, "refusing " + path + ": " + reason});
+std::unexpected<IoError> refusal(const std::string& path, const char* reason, Rule rule) {
+  return std::unexpected(IoError{EPERM, "refusing " + path + ": " + reason, rule});
 }
 
 bool writable_by_others(mode_t mode) { return (mode & (S_IWGRP | S_IWOTH)) != 0; }
 
+Rule writable_rule(mode_t mode) {
+  return (mode & S_IWOTH) != 0 ? Rule::writable_by_others : Rule::writable_by_group;
+}
+
 std::expected<void, IoError> check_folder(const struct stat& status, const std::string& path,
                                           bool private_folder) {
-  if (!S_ISDIR(status.st_mode)) return refusal(path, "not a folder");
+  if (!S_ISDIR(status.st_mode)) return refusal(path, "not a folder", Rule::not_folder);
   if (private_folder) {
-    if (status.st_uid != ::geteuid()) return refusal(path, "folder of another user");
-    if ((status.st_mode & 077) != 0) return refusal(path, "folder open to other users");
+    if (status.st_uid != ::geteuid()) {
+      return refusal(path, "folder of another user", Rule::other_owner);
+    }
+    if ((status.st_mode & 077) != 0) {
+      return refusal(path, "folder open to other users",
+                     (status.st_mode & 07) != 0 ? Rule::open_to_others : Rule::open_to_group);
+    }
     return {};
   }
   if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-    return refusal(path, "folder of another user");
+    return refusal(path, "folder of another user", Rule::other_owner);
   }
   if (writable_by_others(status.st_mode) && (status.st_mode & S_ISVTX) == 0) {
-    return refusal(path, "folder that other users can write");
+    return refusal(path, "folder that other users can write", writable_rule(status.st_mode));
   }
   return {};
 }
 
 std::expected<void, IoError> check_file(const struct stat& status, const std::string& path) {
-  if (!S_ISREG(status.st_mode)) return refusal(path, "not a regular file");
-  if (status.st_uid != ::geteuid()) return refusal(path, "file of another user");
-  if (writable_by_others(status.st_mode)) return refusal(path, "file that other users can write");
+  if (!S_ISREG(status.st_mode)) return refusal(path, "not a regular file", Rule::not_regular_file);
+  if (status.st_uid != ::geteuid()) return refusal(path, "file of another user", Rule::other_owner);
+  if (writable_by_others(status.st_mode)) {
+    return refusal(path, "file that other users can write", writable_rule(status.st_mode));
+  }
   return {};
 }
 
@@ -194,8 +207,9 @@ std::expected<Folder, IoError> Folder::open(const std::string& path, bool privat
   }
   FileDescriptor fd(open_retrying(AT_FDCWD, path.c_str(), flags, 0));
   if (!fd) {
-    return errno == ELOOP || errno == ENOTDIR ? refusal(path, "not a folder")
-                                              : failure("open", path);
+    if (errno == ELOOP) return refusal(path, "not a folder", Rule::symbolic_link);
+    return errno == ENOTDIR ? refusal(path, "not a folder", Rule::not_folder)
+                            : failure("open", path);
   }
   auto status = file_status(fd, path);
   if (!status) return std::unexpected(status.error());
@@ -221,7 +235,10 @@ std::expected<FileDescriptor, IoError> Folder::open_file(const std::string& name
                                                          int flags) const {
   const std::string path = path_of(name);
   FileDescriptor fd(open_retrying(fd_.get(), name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK, 0600));
-  if (!fd) return errno == ELOOP ? refusal(path, "symbolic link") : failure("open", path);
+  if (!fd) {
+    return errno == ELOOP ? refusal(path, "symbolic link", Rule::symbolic_link)
+                          : failure("open", path);
+  }
   auto status = file_status(fd, path);
   if (!status) return std::unexpected(status.error());
   if (auto checked = check_file(*status, path); !checked) return std::unexpected(checked.error());
@@ -234,7 +251,7 @@ std::expected<struct stat, IoError> Folder::file_status_of(const std::string& na
   if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return failure("fstatat", path);
   }
-  if (S_ISLNK(status.st_mode)) return refusal(path, "symbolic link");
+  if (S_ISLNK(status.st_mode)) return refusal(path, "symbolic link", Rule::symbolic_link);
   if (auto checked = check_file(status, path); !checked) return std::unexpected(checked.error());
   return status;
 }

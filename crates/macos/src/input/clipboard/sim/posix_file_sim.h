@@ -24,11 +24,27 @@
 
 namespace morvane::sim {
 
-// What went wrong: errno (0 when it was not a system call) and a text for people with the
-// failed call and the path.
+// Which of the store's rules a file or folder broke, when one did.
+enum class Rule : std::uint8_t {
+  none,
+  missing,
+  not_folder,
+  not_regular_file,
+  symbolic_link,
+  other_owner,
+  open_to_group,     // a private folder that its group may enter
+  open_to_others,    // a private folder that anyone may enter
+  writable_by_group,
+  writable_by_others,
+  corrupt,
+};
+
+// What went wrong: errno (0 when it was not a system call), a text for people with the
+// failed call and the path, and the rule broken.
 struct IoError {
   int code = 0;
   std::string message;
+  Rule rule = Rule::none;
 };
 
 class FileDescriptor {
