@@ -4,10 +4,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -45,6 +49,7 @@ TEST(SimPasteboardToolTest, BadArgumentsAreUsageErrors) {
       {"set", "refuse-writes", "yes"},
       {"set", "colour", "red"},
       {"set", "refuse-writes"},
+      {"check", "now"},
   };
   for (const auto& arguments : cases) {
     auto raw = pb.tool(arguments);
@@ -154,6 +159,78 @@ TEST(SimPasteboardToolTest, ACorruptStoreIsReportedNotEmptied) {
   auto helper = client::call(pb.helper({"read:text"}));
   ASSERT_TRUE(helper) << helper.error();
   EXPECT_EQ(helper->header["message"], "System clipboard is unavailable");
+}
+
+// `check` names the first store rule that fails, by the helper's own checks, and
+// clipboard_client says the same under an unavailable clipboard; the helper itself says nothing.
+TEST(SimPasteboardToolTest, CheckNamesTheRuleAStoreBreaks) {
+  MORVANE_STAND_IN_ONLY("a store file and its folder");
+  namespace fs = std::filesystem;
+  struct Row {
+    const char* what;
+    std::function<void(const fs::path& dir, const fs::path& store)> arrange;
+    std::string line;  // with DIR and STORE for the paths
+    int status;
+    bool needs_root = false;
+  };
+  const Row rows[] = {
+      {"a good store", [](const fs::path&, const fs::path&) {}, "store STORE: every rule holds", 0},
+      {"a folder its group can write", [](const fs::path& dir, const fs::path&) {
+         ::chmod(dir.c_str(), 0770);
+       }, "folder DIR is writable by its group and not sticky", 3},
+      {"a store of another user", [](const fs::path&, const fs::path& store) {
+         if (::chown(store.c_str(), 65534, 65534) != 0) std::abort();
+       }, "store STORE is owned by another user", 3, true},
+  };
+  for (const Row& row : rows) {
+    if (row.needs_root && ::geteuid() != 0) {
+      std::printf("skipped \"%s\": giving a file away needs root\n", row.what);
+      continue;
+    }
+    static int counter = 0;
+    const fs::path dir = fs::temp_directory_path() /
+                         ("morvane-check-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    fs::create_directory(dir);
+    fs::permissions(dir, fs::perms::owner_all);
+    const fs::path store = dir / "pb";
+    client::Launch tool;
+    tool.program = bin("sim_pasteboard");
+    tool.request = std::string();
+    tool.environment["MORVANE_SIM_PASTEBOARD"] = store.string();
+    tool.arguments = {"write", "--text", "x"};
+    ASSERT_TRUE(client::run_raw(tool)) << row.what;
+    row.arrange(dir, store);
+    std::string line = row.line;
+    for (auto [name, path] : {std::pair{"DIR", dir}, std::pair{"STORE", store}}) {
+      if (auto at = line.find(name); at != std::string::npos) line.replace(at, std::strlen(name), path.string());
+    }
+    tool.arguments = {"check"};
+    auto checked = client::run_raw(tool);
+    ASSERT_TRUE(checked) << row.what;
+    EXPECT_EQ(checked->status, row.status) << row.what;
+    EXPECT_EQ(checked->output, line + "\n") << row.what;
+    EXPECT_EQ(checked->error_output, "") << row.what;
+
+    client::Launch read = tool;
+    read.program = bin("clipboard_client");
+    read.arguments = {"read:text"};
+    auto client_read = client::run_raw(read);
+    ASSERT_TRUE(client_read) << row.what;
+    EXPECT_EQ(client_read->status, row.status == 0 ? 0 : 1) << row.what;
+    EXPECT_EQ(client_read->error_output, row.status == 0 ? "" : "clipboard_client: " + line + "\n")
+        << row.what;
+    auto helper = client::run_raw([&] {
+      client::Launch launch = tool;
+      launch.program = helper_path();
+      launch.arguments = {"read:text"};
+      return launch;
+    }());
+    ASSERT_TRUE(helper) << row.what;
+    EXPECT_EQ(helper->error_output, "") << row.what << ": the helper itself says nothing";
+    std::error_code ignored;
+    fs::permissions(dir, fs::perms::owner_all, ignored);
+    fs::remove_all(dir, ignored);
+  }
 }
 
 // Several applications clear and write at once while another watches: every store it sees is

@@ -125,7 +125,43 @@ struct PermissionRow {
   std::function<std::vector<fs::path>(const fs::path& dir, const fs::path& store)> arrange;
   bool usable;
   bool needs_other_user = false;
+  // The helper runs under umask 0277 on the default store in a fresh temporary folder, so that
+  // it makes the private folder and the lock file itself, and two writes must succeed.
+  bool restrictive_umask = false;
 };
+
+// A launch of the helper that file modes bind: root ignores them, so as root the helper runs
+// without any capability (setpriv), still as the owner of the files.
+Launch bound_by_modes(Launch launch) {
+  if (::geteuid() != 0) return launch;
+  launch.arguments.insert(launch.arguments.begin(),
+                          {"--inh-caps=-all", "--bounding-set=-all", launch.program});
+  launch.program = "/usr/bin/setpriv";
+  return launch;
+}
+
+void expect_two_writes_under_umask(const fs::path& dir, const std::string& what) {
+  const Environment environment{{"MORVANE_SIM_PASTEBOARD", std::nullopt},
+                                {"XDG_RUNTIME_DIR", std::nullopt},
+                                {"TMPDIR", dir.string()}};
+  struct RestrictiveUmask {
+    mode_t previous = ::umask(0277);
+    ~RestrictiveUmask() { ::umask(previous); }
+  };
+  std::optional<RestrictiveUmask> umask_in_force(std::in_place);
+  for (const char* text : {"first", "second"}) {
+    const Launch launch = helper(environment, {"write:text"}, text);
+    auto raw = client::run_raw(bound_by_modes(launch));
+    ASSERT_TRUE(raw) << what << ": " << raw.error();
+    auto write = client::parse_response(*raw, launch);
+    ASSERT_TRUE(write) << what << ": " << write.error();
+    EXPECT_EQ(write->status, 0) << what << ", " << text << ": " << write->header_text;
+  }
+  umask_in_force.reset();
+  auto read = client::call(helper(environment, {"read:text"}));
+  ASSERT_TRUE(read) << what << ": " << read.error();
+  EXPECT_EQ(read->payload, "second") << what << ": " << read->header_text;
+}
 
 std::vector<fs::path> plant_file(const fs::path& path, mode_t mode, bool other_user) {
   write_file(path, "planted by someone else");
@@ -199,6 +235,7 @@ TEST(SimStoreSecurityTest, FilesAndFoldersOthersCouldChangeAreRefusedUntouched) 
          return kept;
        },
        true, true},
+      {"folder and lock file made under umask 0277", {}, true, false, true},
   };
   for (const PermissionRow& row : rows) {
     if (row.needs_other_user && !can_give_files_away()) {
@@ -206,6 +243,10 @@ TEST(SimStoreSecurityTest, FilesAndFoldersOthersCouldChangeAreRefusedUntouched) 
       continue;
     }
     Scratch scratch;
+    if (row.restrictive_umask) {
+      expect_two_writes_under_umask(scratch.dir(), row.what);
+      continue;
+    }
     const fs::path store = scratch.dir() / "pb";
     const Environment environment = named_store(store);
     ASSERT_EQ(run_tool(environment, {"write", "--text", "before"}).status, 0) << row.what;

@@ -47,7 +47,10 @@ TEST(ToolHelpTest, HelpIsUsageAndSuccessAndMistakesStayErrors) {
   };
   // sim_pasteboard, or its twin on a Mac.
   const std::string other = other_application_program();
-  cases.push_back({other, {"--help"}, 0, {"usage:", "sim_pasteboard write", "Exit status"}, ""});
+  cases.push_back({other, {"--help"}, 0,
+                   {"usage:", "sim_pasteboard write", "sim_pasteboard check", "3 always deny",
+                    "PERM_DENIED", "Exit status"},
+                   ""});
   cases.push_back({other, {"help"}, 0, {"usage:"}, ""});
   cases.push_back({other, {"--version"}, 0, {" " MORVANE_VERSION " (git "}, ""});
   cases.push_back({other, {"--frobnicate"}, 2, {}, "unknown command --frobnicate"});

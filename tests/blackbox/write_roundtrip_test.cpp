@@ -1,6 +1,13 @@
 // Writes and clears through the real helper on the simulated pasteboard, read back both by the
 // helper's own read operations and by another application (sim_pasteboard).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
 
 #include "sim_support.h"
 #include "support/test_data.h"
@@ -141,6 +148,9 @@ TEST(WriteBlackBoxTest, RefusalsBeforeTheClearLeaveTheClipboardAlone) {
     std::vector<std::string> arguments;
     std::string request;
     std::string message;
+    std::string code = "INVALID_ARGS";
+    // Another process holds the store's lock for 3 s, past the 500 ms deadline.
+    bool store_locked = false;
   };
   const Case cases[] = {
       {{"write:text"}, "\xff", "Clipboard text must be valid UTF-8"},
@@ -157,16 +167,37 @@ TEST(WriteBlackBoxTest, RefusalsBeforeTheClearLeaveTheClipboardAlone) {
       {{"write:file_urls"}, R"(["relative"])", "Every file path must be a bounded absolute path"},
       {{"write:text"}, std::string(67'108'865, 'a'), "Clipboard helper request exceeds the protocol limit"},
       {{"write:text"}, std::string(67'108'864, 'a'), "clipboard text exceeds the supported resource budget"},
+      {{"write:text"}, "new", "Operation exceeded its deadline", "TIMEOUT", true},
   };
   for (const auto& c : cases) {
+    if (c.store_locked && !kSimulatedPasteboard) continue;
     SimPasteboard pb;
     ASSERT_EQ(pb.tool({"write", "--text", "prior"}).status, 0);
     const std::int64_t before = pb.change_count();
-    auto response = call(pb.helper(c.arguments, c.request));
+    client::Launch launch = pb.helper(c.arguments, c.request);
+    std::promise<void> answered;
+    std::thread holder;
+    if (c.store_locked) {
+      launch.deadline_ms = "500";
+      const int lock = ::open((pb.store().string() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+      ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+      holder = std::thread([lock, done = answered.get_future()] {
+        done.wait_for(std::chrono::seconds(3));
+        ::close(lock);
+      });
+    }
+    const auto started = std::chrono::steady_clock::now();
+    auto response = call(launch);
+    const auto took = std::chrono::steady_clock::now() - started;
+    answered.set_value();
+    if (holder.joinable()) holder.join();
     ASSERT_TRUE(response) << response.error();
+    if (c.store_locked) {
+      EXPECT_LT(took, std::chrono::milliseconds(1000)) << "answered late";
+    }
     EXPECT_EQ(response->status, 1);
     EXPECT_EQ(response->header["message"], c.message);
-    EXPECT_EQ(response->header["error_code"], "INVALID_ARGS");
+    EXPECT_EQ(response->header["error_code"], c.code);
     EXPECT_EQ(response->header["disposition"].dump(), R"({"delivery":"not_delivered","retry":"safe"})");
     EXPECT_EQ(pb.change_count(), before) << c.message;
     EXPECT_EQ(pb.tool({"read", "text"}).output, "prior");

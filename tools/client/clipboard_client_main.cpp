@@ -19,6 +19,9 @@
 
 #include "build_info.h"
 #include "client/helper_client.h"
+#if !defined(__APPLE__)
+#include "input/clipboard/sim/pasteboard_store_sim.h"
+#endif
 
 namespace {
 
@@ -112,6 +115,19 @@ int usage() {
   return 2;
 }
 
+// The helper never says why it finds the clipboard unavailable (its answer has no place for a
+// cause). On the simulated pasteboard the cause is most often a store it refuses: the same
+// checks as the helper's name the rule it breaks.
+void explain_unavailable(const morvane::client::Response& response) {
+#if !defined(__APPLE__)
+  if (response.header.value("message", "") != "System clipboard is unavailable") return;
+  morvane::sim::PasteboardStore store(morvane::sim::default_store_location());
+  if (auto broken = store.first_broken_rule()) std::cerr << "clipboard_client: " << *broken << "\n";
+#else
+  (void)response;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,5 +187,6 @@ int main(int argc, char** argv) {
     if (!response->payload.empty() && isatty(1)) std::cout << "\n";
   }
   std::cout.flush();
+  explain_unavailable(*response);
   return response->status;
 }

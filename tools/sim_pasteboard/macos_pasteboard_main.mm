@@ -247,9 +247,11 @@ int run(const std::vector<std::string>& arguments) {
     return kExitOk;
   }
   if (std::holds_alternative<SetAccessBehavior>(*command) ||
-      std::holds_alternative<SetRefuseWrites>(*command)) {
+      std::holds_alternative<SetRefuseWrites>(*command) ||
+      std::holds_alternative<Check>(*command)) {
     std::fprintf(stderr, "macos_pasteboard: not available on this system: only the simulated "
-                         "pasteboard can be told to refuse writes or change its access\n");
+                         "pasteboard has a store to check, or can be told to refuse writes or "
+                         "change its access\n");
     return kExitUsage;
   }
   if (const auto* write = std::get_if<Write>(&*command)) return run_write(pasteboard, *write);

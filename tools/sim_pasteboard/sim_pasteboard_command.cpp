@@ -177,6 +177,16 @@ int run_read(ReadWhat what, sim::PasteboardStore& store) {
   return *output ? print(**output) : kExitNothing;
 }
 
+// The helper says nothing of why it finds the pasteboard unavailable; this says it.
+int run_check(sim::PasteboardStore& store) {
+  if (auto broken = store.first_broken_rule()) {
+    std::printf("%s\n", broken->c_str());
+    return kExitFailed;
+  }
+  std::printf("store %s: every rule holds\n", store.path().c_str());
+  return kExitOk;
+}
+
 int run_update(sim::PasteboardStore& store, const sim::PasteboardStore::Change& change) {
   auto contents = store.update(change);
   return contents ? kExitOk : fail(contents.error().message);
@@ -190,6 +200,7 @@ int run_command(const Command& command, const sim::StoreLocation& store_location
     return kExitOk;
   }
   sim::PasteboardStore store(store_location);
+  if (std::holds_alternative<Check>(command)) return run_check(store);
   if (const auto* write = std::get_if<Write>(&command)) return run_write(*write, store);
   if (std::holds_alternative<Clear>(command)) {
     return print_change_count(store.update([](StoreContents& contents) {

@@ -40,8 +40,9 @@ struct SetRefuseWrites {
   bool on;
 };
 struct Help {};  // --help: the usage on standard output, status 0
+struct Check {};  // the store's rules, applied to the store in use
 
-using Command = std::variant<Write, Clear, Read, SetAccessBehavior, SetRefuseWrites, Help>;
+using Command = std::variant<Write, Clear, Read, SetAccessBehavior, SetRefuseWrites, Help, Check>;
 
 // A bad command line gives the reason, for the usage message.
 std::expected<Command, std::string> parse_command(const std::vector<std::string>& arguments);

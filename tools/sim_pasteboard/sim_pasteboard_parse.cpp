@@ -22,11 +22,17 @@ const char* const kUsage =
     "  sim_pasteboard read text|png|file-urls|change-count\n"
     "      exit status 1 with no output when the pasteboard holds no such content\n"
     "  sim_pasteboard set access-behavior 0|1|2|3\n"
+    "      the pasteboard's access behaviour, as macOS names it: 0 default, 1 ask, 2 always\n"
+    "      allow, 3 always deny; at 3 every read of the helper answers PERM_DENIED, at 0 to 2\n"
+    "      reads go on as usual\n"
     "  sim_pasteboard set refuse-writes on|off   the helper's writes are refused while on\n"
+    "  sim_pasteboard check                      applies the helper's rules to the store it would\n"
+    "      use: prints the first rule that fails (exit status 3), or that all hold\n"
     "  sim_pasteboard --help                     this text\n"
     "  sim_pasteboard --version                  the release it belongs to\n"
     "The store is $MORVANE_SIM_PASTEBOARD, else $XDG_RUNTIME_DIR/morvane-sim-pasteboard, else\n"
-    "${TMPDIR:-/tmp}/morvane-sim-pasteboard-<uid>/pasteboard in a private folder made for it.\n"
+    "${TMPDIR:-/tmp}/morvane-sim-pasteboard-<uid>/pasteboard in a private folder made for it;\n"
+    "an empty variable counts as unset. A relative path is taken from the working directory.\n"
     "Exit status: 0 done; 1 nothing of that kind to read; 2 usage error; 3 the store or an\n"
     "input file failed.\n";
 
@@ -103,6 +109,10 @@ std::expected<Command, std::string> parse_command(const Arguments& args) {
     return Clear{};
   }
   if (args[0] == "read") return parse_read(args);
+  if (args[0] == "check") {
+    if (args.size() != 1) return bad("check takes no arguments");
+    return Check{};
+  }
   if (args[0] == "set") return parse_set(args);
   return bad("unknown command " + args[0]);
 }

@@ -39,6 +39,9 @@ TEST(ClearTest, Outcomes) {
        ErrorCode::TIMEOUT, DeliveryState::not_delivered, false},
       {"negative token", [](FakePasteboardPlatform& f) { f.clear_result = -1; },
        ErrorCode::APP_UNRESPONSIVE, DeliveryState::delivery_uncertain, true},
+      {"clear not sent before the deadline",
+       [](FakePasteboardPlatform& f) { f.clear_waits_past_limit = true; }, ErrorCode::TIMEOUT,
+       DeliveryState::not_delivered, true},
       {"another writer right after the clear",
        [](FakePasteboardPlatform& f) {
          f.before_call = [&f](const std::string& call) {

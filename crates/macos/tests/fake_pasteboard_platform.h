@@ -52,6 +52,9 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   std::int64_t access = 0;
   std::int64_t count = 0;                    // the change count
   std::optional<std::int64_t> clear_result;  // what clearContents answers, if not the new count
+  // clearContents could not be sent before the wait limit (a store locked by another process):
+  // it answers -1, changes nothing, and wait_limit_reached() says so.
+  bool clear_waits_past_limit = false;
   bool types_nil = false;
   bool items_nil = false;
   std::set<std::size_t> nil_item_indexes;
@@ -89,6 +92,7 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
 
   // ---- Observations ----
   std::vector<std::string> calls;
+  std::optional<Instant> wait_limit;  // as last handed over by set_wait_limit
   int pools_created = 0;
   int pools_drained = 0;
   int bad_releases = 0;  // releases of objects that were not owned or already released
@@ -147,6 +151,8 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   int image_source_status_at_index(platform::ImageSource source, std::size_t index) override;
   platform::Image image_source_thumbnail(platform::ImageSource source, std::size_t index,
                                          const platform::ThumbnailOptions& options) override;
+  void set_wait_limit(Instant limit) override;
+  bool wait_limit_reached() override { return wait_limit_reached_; }
   void release(const void* object) override;
 
   struct Object;
@@ -163,6 +169,7 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   std::map<const void*, std::unique_ptr<Object>> owned_;
   std::vector<std::unique_ptr<Object>> leaked_autoreleased_;  // made with no pool open
   int pasteboard_token_ = 0;
+  bool wait_limit_reached_ = false;
 };
 
 }  // namespace morvane::testing

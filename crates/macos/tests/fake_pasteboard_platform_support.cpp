@@ -200,8 +200,18 @@ std::int64_t FakePasteboardPlatform::change_count(platform::Pasteboard) {
   return count;
 }
 
+// Not a platform call that can fail or be faulted: it only bounds later waits.
+void FakePasteboardPlatform::set_wait_limit(Instant limit) {
+  wait_limit = limit;
+  wait_limit_reached_ = false;
+}
+
 std::int64_t FakePasteboardPlatform::clear_contents(platform::Pasteboard) {
   if (note("clear_contents")) return -1;
+  if (clear_waits_past_limit) {
+    wait_limit_reached_ = true;
+    return -1;
+  }
   ++count;
   items.clear();
   owns_pasteboard = true;

@@ -12,7 +12,7 @@ nlohmann::json committed_verified_metadata() {
 Outcome clear_on(platform::PasteboardPlatform& platform, const Deadline& deadline) {
   auto pool = AutoreleasePool::create(platform);
   if (!pool) return fail(std::move(pool.error()));
-  auto pasteboard = general_pasteboard(platform);
+  auto pasteboard = general_pasteboard(platform, deadline);
   if (!pasteboard) return fail(std::move(pasteboard.error()));
   if (deadline.is_expired()) {
     return fail(deadline.timeout_error().with_delivery(DeliveryState::not_delivered));
@@ -21,6 +21,9 @@ Outcome clear_on(platform::PasteboardPlatform& platform, const Deadline& deadlin
   // The count clearContents returns is our ownership token; it proves the clear was ours
   // only if the pasteboard still shows it afterwards.
   const std::int64_t token = platform.clear_contents(*pasteboard);
+  if (token < 0 && platform.wait_limit_reached()) {
+    return fail(deadline.timeout_error().with_delivery(DeliveryState::not_delivered));
+  }
   if (token < 0 || platform.change_count(*pasteboard) != token) {
     return fail(clipboard_transaction::delivery_uncertain(
         "clear", "clipboard ownership could not be verified"));

@@ -83,7 +83,7 @@ Result<PassResult> read_in_pool(PasteboardPlatform& platform, ReadKind kind,
                                 const Deadline& deadline) {
   auto pool = AutoreleasePool::create(platform);
   if (!pool) return fail(std::move(pool.error()));
-  auto pasteboard = general_pasteboard(platform);
+  auto pasteboard = general_pasteboard(platform, deadline);
   if (!pasteboard) return fail(std::move(pasteboard.error()));
   if (auto access = ensure_read_access(platform, *pasteboard); !access) {
     return fail(std::move(access.error()));

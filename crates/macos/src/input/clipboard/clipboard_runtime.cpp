@@ -55,6 +55,14 @@ Result<platform::Pasteboard> general_pasteboard(platform::PasteboardPlatform& pl
   return pasteboard;
 }
 
+Result<platform::Pasteboard> general_pasteboard(platform::PasteboardPlatform& platform,
+                                                const Deadline& deadline) {
+  platform.set_wait_limit(deadline.expires_at());
+  auto pasteboard = general_pasteboard(platform);
+  if (!pasteboard && platform.wait_limit_reached()) return fail(deadline.timeout_error());
+  return pasteboard;
+}
+
 Status ensure_read_access(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard) {
   if (!platform.responds_to_access_behavior(pasteboard)) return {};
   if (platform.access_behavior(pasteboard) != kAccessAlwaysDenied) return {};

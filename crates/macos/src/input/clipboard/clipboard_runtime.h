@@ -7,6 +7,7 @@
 #include "input/clipboard/pasteboard_platform.h"
 #include "response/adapter_error.h"
 #include "system/cocoa_runtime.h"
+#include "wait/deadline.h"
 
 namespace morvane {
 
@@ -43,6 +44,11 @@ AdapterError unavailable(std::string platform_detail);
 }  // namespace clipboard_runtime
 
 Result<platform::Pasteboard> general_pasteboard(platform::PasteboardPlatform& platform);
+// The same, waiting for the pasteboard no longer than the deadline: from here on, this thread's
+// pasteboard calls wait until the deadline at most. A lookup that could not be made in time is
+// the deadline's timeout.
+Result<platform::Pasteboard> general_pasteboard(platform::PasteboardPlatform& platform,
+                                                const Deadline& deadline);
 Status ensure_read_access(platform::PasteboardPlatform& platform, platform::Pasteboard pasteboard);
 
 }  // namespace morvane

@@ -113,6 +113,7 @@ AdapterError post_clear_failure(platform::PasteboardPlatform& platform,
     return replacement_failed(kind, std::move(primary), false);
   }
   if (overall.is_expired()) return cleanup_failed(kind, primary, overall.timeout_error());
+  platform.set_wait_limit(overall.expires_at());
   const std::int64_t cleared = platform.clear_contents(pasteboard);
   if (cleared < 0 || !owns(platform, pasteboard, cleared)) {
     return cleanup_failed(kind, primary,
@@ -138,7 +139,13 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(operation->timeout_error().with_delivery(DeliveryState::not_delivered));
   }
 
+  // No clear may start once the operation's time is up: one that waited for the pasteboard
+  // past it would empty the clipboard for a write already answered as failed.
+  platform.set_wait_limit(operation->expires_at());
   const std::int64_t token = platform.clear_contents(pasteboard);
+  if (token < 0 && platform.wait_limit_reached()) {
+    return fail(overall.timeout_error().with_delivery(DeliveryState::not_delivered));
+  }
   if (token < 0) {
     return fail(delivery_uncertain(kind, "clearContents returned an invalid ownership token"));
   }

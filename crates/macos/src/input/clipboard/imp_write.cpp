@@ -201,7 +201,7 @@ Status set_content_direct(PasteboardPlatform& platform, const ClipboardContent& 
   auto pool = AutoreleasePool::create(platform);
   if (!pool) return fail(std::move(pool.error()));
   if (deadline.is_expired()) return fail(deadline.timeout_error());
-  auto pasteboard = general_pasteboard(platform);
+  auto pasteboard = general_pasteboard(platform, deadline);
   if (!pasteboard) return fail(std::move(pasteboard.error()));
   return set_content_on(platform, *pasteboard, content, deadline);
 }

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "system/bytes.h"
+#include "wait/monotonic_clock.h"
 
 namespace morvane::platform {
 
@@ -165,6 +166,14 @@ class PasteboardPlatform {
   // CGImageSourceCreateThumbnailAtIndex: owned; nullptr when decoding fails.
   virtual Image image_source_thumbnail(ImageSource source, std::size_t index,
                                        const ThumbnailOptions& options) = 0;
+
+  // The instant past which no call of this thread may wait for the pasteboard; a call that
+  // would have to wait longer fails as the platform fails (nil, NO, an invalid count) without
+  // having sent anything, and wait_limit_reached() then says so until the limit is set again.
+  // AppKit gives the helper nothing to wait on that it could bound, so on Apple this is
+  // nothing; the simulated pasteboard waits on its store's lock.
+  virtual void set_wait_limit(Instant) {}
+  virtual bool wait_limit_reached() { return false; }
 
   // CFRelease / -release of an owned object of any of the kinds above.
   virtual void release(const void* object) = 0;

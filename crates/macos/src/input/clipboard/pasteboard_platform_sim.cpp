@@ -10,6 +10,7 @@
 // as an empty pasteboard.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -165,6 +166,21 @@ T answered(std::expected<T, IoError> result) {
   return std::move(*result);
 }
 
+// How long this thread's calls may wait for the store's lock, and whether one gave up.
+thread_local std::optional<Instant> t_wait_limit;
+thread_local bool t_wait_limit_reached = false;
+
+// The store's answer; nullopt when its lock could not be had before the wait limit, so that
+// nothing was done.
+template <typename T>
+std::optional<T> answered_in_time(std::expected<T, IoError> result) {
+  if (!result && result.error().code == ETIMEDOUT) {
+    t_wait_limit_reached = true;
+    return std::nullopt;
+  }
+  return answered(std::move(result));
+}
+
 // The store as it is now, for a pasteboard already looked up.
 Snapshot current_of(PasteboardStore& store) { return answered(store.load_existing()); }
 
@@ -200,7 +216,7 @@ std::optional<std::string> resolve_file_reference(FileId id,
   if (carried && id_of(*carried) == id) {
     return still_there(*carried) ? std::optional(carried->path) : std::nullopt;
   }
-  auto contents = general_store().load();
+  auto contents = general_store().load(t_wait_limit);
   if (!contents) return std::nullopt;
   for (const StoreItem& item : (*contents)->items) {
     const auto reference = reference_of(item);
@@ -215,16 +231,19 @@ bool may_write(const StoreContents& contents) {
   return !contents.refuse_writes && contents.owner == process_owner_token();
 }
 
-// Applies `change` when this process may write; false when it may not.
+// Applies `change` when this process may write; false when it may not, or could not before
+// the wait limit.
 bool write_if_owner(PasteboardStore& store, const std::function<void(StoreContents&)>& change) {
   bool written = false;
-  answered(store.update_existing([&](StoreContents& contents) {
-    if (!may_write(contents)) return false;
-    change(contents);
-    written = true;
-    return true;
-  }));
-  return written;
+  const auto done = answered_in_time(store.update_existing(
+      [&](StoreContents& contents) {
+        if (!may_write(contents)) return false;
+        change(contents);
+        written = true;
+        return true;
+      },
+      t_wait_limit));
+  return done && written;
 }
 
 bool write_to_first_item(PasteboardStore& store, EntryType type, const Value& value) {
@@ -255,7 +274,10 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
 
   platform::Pasteboard general_pasteboard() override {
     PasteboardStore& store = general_store();
-    if (!store.load()) return nullptr;
+    if (auto loaded = store.load(t_wait_limit); !loaded) {
+      if (loaded.error().code == ETIMEDOUT) t_wait_limit_reached = true;
+      return nullptr;
+    }
     static std::mutex mutex;
     static std::vector<std::unique_ptr<PasteboardHandle>> handles;
     std::lock_guard guard(mutex);
@@ -283,11 +305,13 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   std::int64_t clear_contents(platform::Pasteboard pasteboard) override {
     auto* handle = as<PasteboardHandle>(pasteboard);
     if (handle == nullptr) return -1;
-    auto contents = answered(handle->store->update_existing([](StoreContents& next) {
-      next.clear_by(process_owner_token());
-      return true;
-    }));
-    return contents->change_count;
+    const auto contents = answered_in_time(handle->store->update_existing(
+        [](StoreContents& next) {
+          next.clear_by(process_owner_token());
+          return true;
+        },
+        t_wait_limit));
+    return contents ? (*contents)->change_count : -1;
   }
 
   platform::Array types(platform::Pasteboard pasteboard) override {
@@ -536,6 +560,13 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
     }
     return handle_of<platform::Image>(owned(std::make_unique<ImageHandle>()));
   }
+
+  void set_wait_limit(Instant limit) override {
+    t_wait_limit = limit;
+    t_wait_limit_reached = false;
+  }
+
+  bool wait_limit_reached() override { return t_wait_limit_reached; }
 
   void release(const void* object) override {
     delete static_cast<Object*>(const_cast<void*>(object));

@@ -376,10 +376,12 @@ std::expected<FileDescriptor, IoError> PasteboardStore::open_store(const Folder&
   return folder.open_file(name_, O_RDONLY);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::load() {
+std::expected<Snapshot, IoError> PasteboardStore::load(std::optional<Instant> wait_until) {
   auto loaded = load_existing();
   if (!loaded && loaded.error().code == ENOENT) {
-    if (auto created = create_if_missing(); !created) return std::unexpected(created.error());
+    if (auto created = create_if_missing(wait_until); !created) {
+      return std::unexpected(created.error());
+    }
     loaded = load_existing();
   }
   if (!loaded) return loaded;
@@ -462,11 +464,13 @@ std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd
   }
   if (cached_ && cached_identity_->same_file(identity)) return changed_in_place();
   auto mapping = Mapping::map(fd, static_cast<std::size_t>(status->st_size));
-  if (!mapping) return std::unexpected(IoError{EIO, "corrupt store " + path_ + ": empty"});
+  if (!mapping) {
+    return std::unexpected(IoError{EIO, "corrupt store " + path_ + ": empty", Rule::corrupt});
+  }
   auto shared = std::make_shared<const Mapping>(std::move(*mapping));
   auto contents = decode_store(shared->bytes(), shared, verify_values);
   if (Mapping::faults() != faults_seen_) return changed_in_place();
-  if (!contents) return std::unexpected(IoError{EIO, "corrupt store " + path_});
+  if (!contents) return std::unexpected(IoError{EIO, "corrupt store " + path_, Rule::corrupt});
   cached_ = std::make_shared<const StoreContents>(std::move(*contents));
   cached_mapping_ = std::move(shared);
   cached_identity_ = identity;
@@ -474,10 +478,10 @@ std::expected<Snapshot, IoError> PasteboardStore::adopt(const FileDescriptor& fd
   return cached_;
 }
 
-std::expected<void, IoError> PasteboardStore::create_if_missing() {
+std::expected<void, IoError> PasteboardStore::create_if_missing(std::optional<Instant> wait_until) {
   auto in = folder(true);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(**in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name(), wait_until);
   if (!lock) return std::unexpected(lock.error());
   auto existing = open_store(**in);
   if (existing) return {};
@@ -487,19 +491,22 @@ std::expected<void, IoError> PasteboardStore::create_if_missing() {
   return {};
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change) {
-  if (auto created = load(); !created) return created;
-  return locked_update(change);
+std::expected<Snapshot, IoError> PasteboardStore::update(const Change& change,
+                                                         std::optional<Instant> wait_until) {
+  if (auto created = load(wait_until); !created) return created;
+  return locked_update(change, wait_until);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::update_existing(const Change& change) {
-  return locked_update(change);
+std::expected<Snapshot, IoError> PasteboardStore::update_existing(
+    const Change& change, std::optional<Instant> wait_until) {
+  return locked_update(change, wait_until);
 }
 
-std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change) {
+std::expected<Snapshot, IoError> PasteboardStore::locked_update(const Change& change,
+                                                                std::optional<Instant> wait_until) {
   auto in = folder(false);
   if (!in) return std::unexpected(in.error());
-  auto lock = ExclusiveLock::acquire(**in, lock_name());
+  auto lock = ExclusiveLock::acquire(**in, lock_name(), wait_until);
   if (!lock) return std::unexpected(lock.error());
   auto current = load_from(**in);
   if (!current) return current;
@@ -543,6 +550,55 @@ std::expected<Snapshot, IoError> PasteboardStore::write(const Folder& folder,
     return std::unexpected(renamed.error());
   }
   return adopt(fd, false);
+}
+
+namespace {
+
+// "folder /x is writable by its group": what is refused, its path and the rule it breaks.
+std::string broken_rule(std::string_view what, const std::string& path, const IoError& error) {
+  const std::string subject = std::string(what) + " " + path + " ";
+  const bool folder = what == "folder";
+  switch (error.rule) {
+    case Rule::missing: return subject + "does not exist";
+    case Rule::not_folder: return subject + "is not a folder";
+    case Rule::not_regular_file: return subject + "is not a regular file";
+    case Rule::symbolic_link: return subject + "is a symbolic link";
+    case Rule::other_owner: return subject + "is owned by another user";
+    case Rule::open_to_group: return subject + "is open to its group (the store's own folder must be 0700)";
+    case Rule::open_to_others: return subject + "is open to others (the store's own folder must be 0700)";
+    case Rule::writable_by_group:
+      return subject + (folder ? "is writable by its group and not sticky" : "is writable by its group");
+    case Rule::writable_by_others:
+      return subject + (folder ? "is writable by others and not sticky" : "is writable by others");
+    case Rule::corrupt: return subject + "is not a valid store file";
+    case Rule::none: break;
+  }
+  return subject + "cannot be used: " + error.message;
+}
+
+}  // namespace
+
+std::optional<std::string> PasteboardStore::first_broken_rule() {
+  auto in = folder(false);
+  if (!in && in.error().rule == Rule::missing && private_folder_) {
+    // Made at first use, inside its parent, which must be there.
+    const std::string parent = split_path(folder_path_).first;
+    struct stat status {};
+    if (::stat(parent.c_str(), &status) != 0) {
+      return broken_rule("folder", parent, IoError{errno, "stat " + parent + ": " + std::strerror(errno),
+                                                   errno == ENOENT ? Rule::missing : Rule::none});
+    }
+    return std::nullopt;
+  }
+  if (!in) return broken_rule("folder", folder_path_, in.error());
+  if (auto loaded = load_from(**in); !loaded && loaded.error().rule != Rule::missing) {
+    return broken_rule("store", path_, loaded.error());
+  }
+  auto lock = (*in)->open_file(lock_name(), O_RDONLY);
+  if (!lock && lock.error().rule != Rule::missing) {
+    return broken_rule("lock", (*in)->path_of(lock_name()), lock.error());
+  }
+  return std::nullopt;
 }
 
 PasteboardStore& store_at(const StoreLocation& location) {

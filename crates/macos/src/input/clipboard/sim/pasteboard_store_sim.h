@@ -144,18 +144,28 @@ class PasteboardStore {
   // use. Unchanged files are not read again, nor opened again: the folder and the file are
   // looked at (stat) and reused while they are the ones already checked, unchanged. Fails
   // when the store is unreadable, corrupt, refused (the store, its lock file or its folder),
-  // or was changed in place since this process last read it.
-  std::expected<Snapshot, IoError> load();
+  // or was changed in place since this process last read it. Creating waits for the store's
+  // lock until `wait_until` (see ExclusiveLock), when given.
+  std::expected<Snapshot, IoError> load(std::optional<Instant> wait_until = {});
   // The same, but a missing store is a failure (ENOENT) rather than created.
   std::expected<Snapshot, IoError> load_existing();
 
   // Under the exclusive lock: loads the current contents, lets `change` edit a copy and, when
   // it returns true, writes the copy as a new file renamed over the store. Returns the contents
   // the store holds afterwards. `update` creates a missing store first; `update_existing`
-  // fails instead.
+  // fails instead. The lock is waited for until `wait_until`, when given: past it, nothing is
+  // changed and the failure is ETIMEDOUT.
   using Change = std::function<bool(StoreContents&)>;
-  std::expected<Snapshot, IoError> update(const Change& change);
-  std::expected<Snapshot, IoError> update_existing(const Change& change);
+  std::expected<Snapshot, IoError> update(const Change& change,
+                                          std::optional<Instant> wait_until = {});
+  std::expected<Snapshot, IoError> update_existing(const Change& change,
+                                                   std::optional<Instant> wait_until = {});
+
+  // The first rule of the store that this one breaks, as a sentence for people that names the
+  // path and the rule; nullopt when they all hold. The checks are the very ones every use of
+  // the store makes (the folder, the store file and its decoding, the lock file); a missing
+  // store or private folder holds, as both are made at first use. Nothing is created.
+  std::optional<std::string> first_broken_rule();
 
  private:
   // The file and the state of its bytes. The change time is left out: it also moves when a
@@ -187,9 +197,10 @@ class PasteboardStore {
   std::expected<Snapshot, IoError> load_from(const Folder& folder);
   Snapshot still_current(const Folder& folder);
   static Look look_of(const struct stat& status);
-  std::expected<void, IoError> create_if_missing();
+  std::expected<void, IoError> create_if_missing(std::optional<Instant> wait_until);
   std::expected<void, IoError> check_lock();
-  std::expected<Snapshot, IoError> locked_update(const Change& change);
+  std::expected<Snapshot, IoError> locked_update(const Change& change,
+                                                 std::optional<Instant> wait_until);
   std::expected<Snapshot, IoError> write(const Folder& folder, const StoreContents& contents);
   std::expected<Snapshot, IoError> adopt(const FileDescriptor& fd, bool verify_values);
   std::unexpected<IoError> changed_in_place();

@@ -8,11 +8,13 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace morvane::sim {
@@ -20,36 +22,49 @@ namespace morvane::sim {
 namespace {
 
 std::unexpected<IoError> failure(const char* call, const std::string& path) {
-  return std::unexpected(IoError{errno, std::string(call) + " " + path + ": " + std::strerror(errno)});
+  const int code = errno;
+  return std::unexpected(IoError{code, std::string(call) + " " + path + ": " + std::strerror(code),
+                                 code == ENOENT ? Rule::missing : Rule::none});
 }
 
-std::unexpected<IoError> refusal(const std::string& path, const char* reason) {
-  return std::unexpected(IoError{EPERM, "refusing " + path + ": " + reason});
+std::unexpected<IoError> refusal(const std::string& path, const char* reason, Rule rule) {
+  return std::unexpected(IoError{EPERM, "refusing " + path + ": " + reason, rule});
 }
 
 bool writable_by_others(mode_t mode) { return (mode & (S_IWGRP | S_IWOTH)) != 0; }
 
+Rule writable_rule(mode_t mode) {
+  return (mode & S_IWOTH) != 0 ? Rule::writable_by_others : Rule::writable_by_group;
+}
+
 std::expected<void, IoError> check_folder(const struct stat& status, const std::string& path,
                                           bool private_folder) {
-  if (!S_ISDIR(status.st_mode)) return refusal(path, "not a folder");
+  if (!S_ISDIR(status.st_mode)) return refusal(path, "not a folder", Rule::not_folder);
   if (private_folder) {
-    if (status.st_uid != ::geteuid()) return refusal(path, "folder of another user");
-    if ((status.st_mode & 077) != 0) return refusal(path, "folder open to other users");
+    if (status.st_uid != ::geteuid()) {
+      return refusal(path, "folder of another user", Rule::other_owner);
+    }
+    if ((status.st_mode & 077) != 0) {
+      return refusal(path, "folder open to other users",
+                     (status.st_mode & 07) != 0 ? Rule::open_to_others : Rule::open_to_group);
+    }
     return {};
   }
   if (status.st_uid != ::geteuid() && status.st_uid != 0) {
-    return refusal(path, "folder of another user");
+    return refusal(path, "folder of another user", Rule::other_owner);
   }
   if (writable_by_others(status.st_mode) && (status.st_mode & S_ISVTX) == 0) {
-    return refusal(path, "folder that other users can write");
+    return refusal(path, "folder that other users can write", writable_rule(status.st_mode));
   }
   return {};
 }
 
 std::expected<void, IoError> check_file(const struct stat& status, const std::string& path) {
-  if (!S_ISREG(status.st_mode)) return refusal(path, "not a regular file");
-  if (status.st_uid != ::geteuid()) return refusal(path, "file of another user");
-  if (writable_by_others(status.st_mode)) return refusal(path, "file that other users can write");
+  if (!S_ISREG(status.st_mode)) return refusal(path, "not a regular file", Rule::not_regular_file);
+  if (status.st_uid != ::geteuid()) return refusal(path, "file of another user", Rule::other_owner);
+  if (writable_by_others(status.st_mode)) {
+    return refusal(path, "file that other users can write", writable_rule(status.st_mode));
+  }
   return {};
 }
 
@@ -192,13 +207,18 @@ std::expected<Folder, IoError> Folder::open(const std::string& path, bool privat
   }
   FileDescriptor fd(open_retrying(AT_FDCWD, path.c_str(), flags, 0));
   if (!fd) {
-    return errno == ELOOP || errno == ENOTDIR ? refusal(path, "not a folder")
-                                              : failure("open", path);
+    if (errno == ELOOP) return refusal(path, "not a folder", Rule::symbolic_link);
+    return errno == ENOTDIR ? refusal(path, "not a folder", Rule::not_folder)
+                            : failure("open", path);
   }
   auto status = file_status(fd, path);
   if (!status) return std::unexpected(status.error());
   if (auto checked = check_folder(*status, path, private_folder); !checked) {
     return std::unexpected(checked.error());
+  }
+  // mkdir takes the umask's bits away: the store's own folder is always open to its owner.
+  if (private_folder && (status->st_mode & 0700) != 0700 && ::fchmod(fd.get(), 0700) != 0) {
+    return failure("fchmod", path);
   }
   return Folder(path, std::move(fd), *status, private_folder);
 }
@@ -215,7 +235,10 @@ std::expected<FileDescriptor, IoError> Folder::open_file(const std::string& name
                                                          int flags) const {
   const std::string path = path_of(name);
   FileDescriptor fd(open_retrying(fd_.get(), name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK, 0600));
-  if (!fd) return errno == ELOOP ? refusal(path, "symbolic link") : failure("open", path);
+  if (!fd) {
+    return errno == ELOOP ? refusal(path, "symbolic link", Rule::symbolic_link)
+                          : failure("open", path);
+  }
   auto status = file_status(fd, path);
   if (!status) return std::unexpected(status.error());
   if (auto checked = check_file(*status, path); !checked) return std::unexpected(checked.error());
@@ -228,20 +251,63 @@ std::expected<struct stat, IoError> Folder::file_status_of(const std::string& na
   if (::fstatat(fd_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     return failure("fstatat", path);
   }
-  if (S_ISLNK(status.st_mode)) return refusal(path, "symbolic link");
+  if (S_ISLNK(status.st_mode)) return refusal(path, "symbolic link", Rule::symbolic_link);
   if (auto checked = check_file(status, path); !checked) return std::unexpected(checked.error());
   return status;
 }
 
-std::expected<ExclusiveLock, IoError> ExclusiveLock::acquire(const Folder& folder,
-                                                             const std::string& name) {
-  auto fd = folder.open_file(name, O_RDWR | O_CREAT);
-  if (!fd) return std::unexpected(fd.error());
+namespace {
+
+// The owner may always read and write the lock file, whatever the umask was when it was made.
+std::expected<void, IoError> give_owner_access(const FileDescriptor& fd, const std::string& path) {
+  auto status = file_status(fd, path);
+  if (!status) return std::unexpected(status.error());
+  const mode_t mode = status->st_mode & 07777;
+  if ((mode & 0600) == 0600) return {};
+  if (::fchmod(fd.get(), mode | 0600) != 0) return failure("fchmod", path);
+  return {};
+}
+
+// Tries the lock without blocking, sleeping a little longer each time, until `wait_until`.
+std::expected<void, IoError> lock_until(const FileDescriptor& fd, const std::string& path,
+                                        Instant wait_until) {
+  constexpr std::uint32_t kFirstNap = 1'000'000;
+  constexpr std::uint32_t kLongestNap = 10'000'000;
+  std::uint32_t nap = kFirstNap;
+  for (;;) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return {};
+    if (errno != EWOULDBLOCK && errno != EINTR) return failure("flock", path);
+    const Duration left = saturating_difference(wait_until, monotonic_now());
+    if (is_zero(left)) {
+      return std::unexpected(IoError{ETIMEDOUT, "flock " + path + ": held by another process"});
+    }
+    const Duration pause = left < Duration{0, nap} ? left : Duration{0, nap};
+    const timespec request{static_cast<time_t>(pause.seconds), static_cast<long>(pause.nanoseconds)};
+    ::nanosleep(&request, nullptr);
+    nap = std::min(nap * 2, kLongestNap);
+  }
+}
+
+std::expected<void, IoError> lock_waiting(const FileDescriptor& fd, const std::string& path) {
   int result = 0;
   do {
-    result = ::flock(fd->get(), LOCK_EX);
+    result = ::flock(fd.get(), LOCK_EX);
   } while (result != 0 && errno == EINTR);
-  if (result != 0) return failure("flock", folder.path_of(name));
+  if (result != 0) return failure("flock", path);
+  return {};
+}
+
+}  // namespace
+
+std::expected<ExclusiveLock, IoError> ExclusiveLock::acquire(const Folder& folder,
+                                                             const std::string& name,
+                                                             std::optional<Instant> wait_until) {
+  const std::string path = folder.path_of(name);
+  auto fd = folder.open_file(name, O_RDONLY | O_CREAT);
+  if (!fd) return std::unexpected(fd.error());
+  if (auto access = give_owner_access(*fd, path); !access) return std::unexpected(access.error());
+  auto locked = wait_until ? lock_until(*fd, path, *wait_until) : lock_waiting(*fd, path);
+  if (!locked) return std::unexpected(locked.error());
   return ExclusiveLock(std::move(*fd));
 }
 

@@ -15,18 +15,36 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "system/bytes.h"
+#include "wait/monotonic_clock.h"
 
 namespace morvane::sim {
 
-// What went wrong: errno (0 when it was not a system call) and a text for people with the
-// failed call and the path.
+// Which of the store's rules a file or folder broke, when one did.
+enum class Rule : std::uint8_t {
+  none,
+  missing,
+  not_folder,
+  not_regular_file,
+  symbolic_link,
+  other_owner,
+  open_to_group,     // a private folder that its group may enter
+  open_to_others,    // a private folder that anyone may enter
+  writable_by_group,
+  writable_by_others,
+  corrupt,
+};
+
+// What went wrong: errno (0 when it was not a system call), a text for people with the
+// failed call and the path, and the rule broken.
 struct IoError {
   int code = 0;
   std::string message;
+  Rule rule = Rule::none;
 };
 
 class FileDescriptor {
@@ -91,8 +109,13 @@ class Folder {
 // Holds flock(LOCK_EX) on a lock file until destroyed.
 class ExclusiveLock {
  public:
+  // Waits for the lock as long as it takes, or, given `wait_until`, until that instant on the
+  // monotonic clock and then fails with ETIMEDOUT. The lock file is opened read-only, which
+  // flock allows, and created 0600 whatever the umask; one whose owner lacks read or write
+  // (left so by a restrictive umask) gets them back.
   static std::expected<ExclusiveLock, IoError> acquire(const Folder& folder,
-                                                       const std::string& name);
+                                                       const std::string& name,
+                                                       std::optional<Instant> wait_until = {});
 
  private:
   explicit ExclusiveLock(FileDescriptor fd) : fd_(std::move(fd)) {}
