@@ -34,12 +34,22 @@ if(APPLE)
   list(JOIN architectures "-" MORVANE_PACKAGE_ARCHITECTURES)
   set(MORVANE_OTHER_APPLICATION macos_pasteboard)
   set(MORVANE_PACKAGE_NOTE "Programs with embedded Info.plists, signed when installed; integrating.md says which permissions they need.")
+  set(MORVANE_PACKAGE_PASTEBOARD_NOTE "")
 else()
   set(MORVANE_PACKAGE_SYSTEM linux)
   string(TOLOWER ${CMAKE_SYSTEM_PROCESSOR} MORVANE_PACKAGE_ARCHITECTURES)
   set(MORVANE_OTHER_APPLICATION sim_pasteboard)
   set(MORVANE_PACKAGE_NOTE "This is the Linux stand-in build: the helper works on a simulated pasteboard shared through a store file, and frame_streamer captures an X11 display.
 It needs Debian's libspng0, liburiparser1, libturbojpeg0, libxcb1, libxcb-shm0 and libxcb-damage0 (the .deb declares them).")
+  set(MORVANE_PACKAGE_PASTEBOARD_NOTE "
+The simulated pasteboard is a store file that each program finds from its own environment:
+MORVANE_SIM_PASTEBOARD, else XDG_RUNTIME_DIR, else TMPDIR (or /tmp). A host that launches the
+helper with a minimal environment must pass these three along as the user's shell has them, or
+its helper works on another pasteboard, without an error. The store's folder and files must be
+the user's and writable by nobody else (the folder of a store named in MORVANE_SIM_PASTEBOARD
+may be root's, or sticky like /tmp); otherwise every operation answers \"System clipboard is
+unavailable\". sim_pasteboard check says which rule fails; integrating.md, section 3, has them all.
+")
 endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/package-readme.txt.in
                ${MORVANE_GENERATED_DIR}/README.txt @ONLY)

@@ -2,12 +2,24 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
 #include <thread>
+#include <vector>
 
+#include "input/clipboard/clipboard_file_urls.h"
 #include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_helper_protocol.h"
+#include "input/clipboard/clipboard_image_io.h"
+#include "input/clipboard/clipboard_rich.h"
+#include "input/clipboard/clipboard_transaction.h"
+#include "input/clipboard/imp.h"
 #include "input/clipboard/request_reader.h"
+#include "system/image_buffer.h"
 
 namespace morvane {
 namespace {
@@ -218,6 +230,92 @@ TEST(ParseDeadlineTest, ParsesAndClamps) {
       {"-0", std::nullopt}, {"00250", 250},
   };
   for (const auto& [text, expected] : cases) EXPECT_EQ(parse_deadline_ms(text), expected) << text;
+}
+
+// The numbers in a cell of the guide, in order: the words made of digits, whose groups may be
+// joined by commas ("67,108,864"); a number inside a word ("UTF-16") is none.
+std::vector<std::uint64_t> numbers_in(std::string_view cell) {
+  std::vector<std::uint64_t> numbers;
+  std::istringstream words{std::string(cell)};
+  std::string word;
+  while (words >> word) {
+    std::erase(word, ',');
+    const bool number = !word.empty() && word.size() <= 20 &&
+                        std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (number) numbers.push_back(std::stoull(word));
+  }
+  return numbers;
+}
+
+std::string trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+// The guide's "Limits" table: the first cell of each row, and the numbers of its second.
+std::map<std::string, std::vector<std::uint64_t>> guide_limits(std::istream& guide) {
+  std::map<std::string, std::vector<std::uint64_t>> rows;
+  std::string line;
+  while (std::getline(guide, line) && line != "### Limits") {
+  }
+  bool in_table = false;
+  while (std::getline(guide, line)) {
+    if (!line.starts_with("|")) {
+      if (in_table) break;
+      continue;
+    }
+    in_table = true;
+    std::vector<std::string_view> cells;
+    std::string_view rest(line);
+    for (auto bar = rest.find('|'); bar != std::string_view::npos; bar = rest.find('|')) {
+      cells.push_back(rest.substr(0, bar));
+      rest.remove_prefix(bar + 1);
+    }
+    if (cells.size() < 3 || cells[1].starts_with("---") || trimmed(cells[1]) == "Limit") continue;
+    rows[trimmed(cells[1])] = numbers_in(cells[2]);
+  }
+  return rows;
+}
+
+// The guide's table of limits states the constants the helper applies: every row is one of
+// these, with exactly these numbers, so that neither can change without the other.
+TEST(DocumentedLimitsTest, GuideTableStatesTheConstants) {
+  constexpr std::uint64_t kNanosPerMilli = 1'000'000;
+  const std::pair<std::string, std::vector<std::uint64_t>> expected[] = {
+      {"request on standard input", {kMaxRequestBytes}},
+      {"response header line", {kMaxHeaderBytes}},
+      {"response payload", {kMaxResponsePayloadBytes}},
+      {"text, written or read", {imp::kTextBudgetUnits}},
+      {"image pixels, width × height", {MAX_PNG_PIXELS}},
+      {"PNG bytes", {clipboard_rich::kMaxEncodedPngBytes}},
+      {"PNG chunks", {clipboard_image_io::kMaxPngChunks}},
+      {"paths in one `write:file_urls`", {1, imp::kMaxWritePaths}},
+      {"one path given to `write:file_urls`", {imp::kMaxInputPathUnits}},
+      {"one path as a file-system path", {clipboard_file_urls::kPathBufferBytes - 1}},
+      {"all paths of one `write:file_urls`", {imp::kMaxTotalPathUnits}},
+      {"pasteboard items when reading file URLs", {clipboard_file_urls::kMaxItems}},
+      {"one file URL read", {clipboard_file_urls::kMaxUrlUnits}},
+      {"all file URLs read", {clipboard_file_urls::kMaxTotalUrlUnits}},
+      {"deadline", {kMinDeadlineMs, kMaxDeadlineMs}},
+      {"deadline as written", {std::numeric_limits<std::uint64_t>::max()}},
+      {"token", {kTokenLength}},
+      {"time left when a write starts", {clipboard_transaction::kStartThresholdNs / kNanosPerMilli}},
+      {"deadline a write holds back for cleanup",
+       {clipboard_transaction::kMaxReserveNs / kNanosPerMilli}},
+  };
+  std::ifstream guide(MORVANE_GUIDE_PATH);
+  ASSERT_TRUE(guide.is_open()) << "missing " << MORVANE_GUIDE_PATH;
+  const auto rows = guide_limits(guide);
+  EXPECT_EQ(rows.size(), std::size(expected)) << "rows of the guide's Limits table";
+  for (const auto& [limit, numbers] : expected) {
+    const auto row = rows.find(limit);
+    if (row == rows.end()) {
+      ADD_FAILURE() << "the guide's Limits table has no row \"" << limit << "\"";
+      continue;
+    }
+    EXPECT_EQ(row->second, numbers) << limit;
+  }
 }
 
 }  // namespace

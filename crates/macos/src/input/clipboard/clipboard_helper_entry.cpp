@@ -24,9 +24,6 @@ namespace {
 
 constexpr std::string_view kHelperMode = "clipboard";
 constexpr std::string_view kOutputDescriptor = "1";
-constexpr std::size_t kTokenLength = 64;
-constexpr std::uint64_t kMinDeadlineMs = 1;
-constexpr std::uint64_t kMaxDeadlineMs = 60'000;
 
 // One row per operation; each row names the function of the module that implements it.
 constexpr OperationEntry kOperations[] = {

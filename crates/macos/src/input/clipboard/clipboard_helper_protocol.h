@@ -3,6 +3,7 @@
 // The helper's wire format: limits, exit statuses, outcomes and the response framing.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,11 @@ inline constexpr std::string_view kBuildIdentity = "1.2.0:aarch64-apple-darwin:1
 inline constexpr std::size_t kMaxRequestBytes = 67'108'864;
 inline constexpr std::size_t kMaxHeaderBytes = 16'384;
 inline constexpr std::size_t kMaxResponsePayloadBytes = 67'125'248;
+// MORVANE_MACOS_HELPER_TOKEN: this many hex digits.
+inline constexpr std::size_t kTokenLength = 64;
+// MORVANE_MACOS_HELPER_DEADLINE_MS is clamped to this range, in milliseconds.
+inline constexpr std::uint64_t kMinDeadlineMs = 1;
+inline constexpr std::uint64_t kMaxDeadlineMs = 60'000;
 
 // Exit statuses of the helper.
 inline constexpr int kStatusSuccess = 0;

@@ -9,9 +9,6 @@ namespace morvane::clipboard_transaction {
 
 namespace {
 
-constexpr std::uint32_t kStartThresholdNs = 2'000'000;
-constexpr std::uint32_t kMaxReserveNs = 250'000'000;
-
 Duration half_of(Duration d) {
   Duration half{d.seconds / 2, d.nanoseconds / 2};
   if (d.seconds % 2 != 0) half.nanoseconds += 500'000'000;

@@ -2,6 +2,7 @@
 
 // The replace transaction: clear, write and verify under the change-count ownership token.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ AdapterError delivered_unverified(std::string_view kind, std::string_view detail
 // Primary errors of the transaction: a refused write step, and a read-back that differs.
 AdapterError write_failure(std::string_view kind);
 AdapterError retention_failure(std::string_view kind);
+
+// A write starts only with more than this left of its deadline.
+inline constexpr std::uint32_t kStartThresholdNs = 2'000'000;
+// The most a write holds back of its deadline for cleaning up after a failure.
+inline constexpr std::uint32_t kMaxReserveNs = 250'000'000;
 
 // Derives the deadline of the clear, write and verification from the overall one, holding back
 // min(remaining / 2, 250 ms) for cleanup; with 2 ms or less left nothing starts.
