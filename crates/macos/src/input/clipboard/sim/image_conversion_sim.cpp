@@ -421,11 +421,6 @@ std::uint16_t unpremultiply16(std::uint16_t value, std::uint16_t alpha) {
   return static_cast<std::uint16_t>(std::min(65535u, (value * 65535u + alpha / 2u) / alpha));
 }
 
-void put_be16(std::uint8_t* out, std::uint16_t value) {
-  out[0] = static_cast<std::uint8_t>(value >> 8);
-  out[1] = static_cast<std::uint8_t>(value);
-}
-
 // One output row into `out`, from source pixels `step` bytes apart starting at `in`.
 void convert_row(PixelLayout layout, const std::uint8_t* in, std::ptrdiff_t step,
                  std::uint32_t count, std::uint8_t* out) {
@@ -442,31 +437,27 @@ void convert_row(PixelLayout layout, const std::uint8_t* in, std::ptrdiff_t step
       case PixelLayout::cmyk8_inverted:
         for (int c = 0; c < 3; ++c) *out++ = static_cast<std::uint8_t>((in[c] * in[3] + 127) / 255);
         break;
-      case PixelLayout::grey16:
-      case PixelLayout::rgb16:
-      case PixelLayout::rgba16: {
-        const std::size_t samples = layout == PixelLayout::grey16 ? 1 : layout == PixelLayout::rgb16 ? 3 : 4;
-        for (std::size_t c = 0; c < samples; ++c, out += 2) {
-          std::uint16_t sample;
-          std::memcpy(&sample, in + 2 * c, 2);
-          put_be16(out, sample);
-        }
-        break;
-      }
+      case PixelLayout::grey16: std::memcpy(out, in, 2), out += 2; break;
+      case PixelLayout::rgb16: std::memcpy(out, in, 6), out += 6; break;
+      case PixelLayout::rgba16: std::memcpy(out, in, 8), out += 8; break;
       case PixelLayout::rgba16_premultiplied: {
         std::uint16_t px[4];
         std::memcpy(px, in, 8);
-        for (int c = 0; c < 3; ++c, out += 2) put_be16(out, unpremultiply16(px[c], px[3]));
-        put_be16(out, px[3]);
-        out += 2;
+        for (int c = 0; c < 3; ++c) px[c] = unpremultiply16(px[c], px[3]);
+        std::memcpy(out, px, 8);
+        out += 8;
         break;
       }
     }
   }
 }
 
+// Layouts the encoder takes as they are (16-bit samples in the machine's order: the encoder
+// writes them big-endian itself).
 bool passes_through(PixelLayout layout) {
-  return layout == PixelLayout::grey8 || layout == PixelLayout::rgb8 || layout == PixelLayout::rgba8;
+  return layout == PixelLayout::grey8 || layout == PixelLayout::rgb8 ||
+         layout == PixelLayout::rgba8 || layout == PixelLayout::grey16 ||
+         layout == PixelLayout::rgb16 || layout == PixelLayout::rgba16;
 }
 
 // Row y of the upright image: the stored row itself when nothing needs changing.
