@@ -16,9 +16,11 @@ namespace morvane::sim {
 namespace {
 
 // PNG settings chosen for speed: a person waits on a clipboard read, and a larger PNG costs
-// less than a slower one. Level 1 with the Up filter measured within a few per cent of no
-// compression at all in time while several times smaller (see the image conversion benchmark).
+// less than a slower one. Run-length deflate at level 1 with the Up filter measured the
+// fastest of the settings that keep a large image well inside the 64 MiB budget, on photos and
+// screenshots alike (image_convert_bench --settings); no compression at all would not fit.
 constexpr int kDeflateLevel = 1;
+constexpr int kDeflateStrategy = 3;  // Z_RLE
 constexpr int kFilterChoice = SPNG_FILTER_CHOICE_UP;
 
 std::uint16_t get16(const std::uint8_t* p, bool little) {
@@ -514,6 +516,7 @@ std::optional<EncodedPng> encode_png(const DecodedImage& image) {
   spng_ihdr header{width, height, format.depth, format.colour_type, 0, 0, 0};
   if (!context || spng.set_option(context.get(), SPNG_ENCODE_TO_BUFFER, 1) != 0 ||
       spng.set_option(context.get(), SPNG_IMG_COMPRESSION_LEVEL, kDeflateLevel) != 0 ||
+      spng.set_option(context.get(), SPNG_IMG_COMPRESSION_STRATEGY, kDeflateStrategy) != 0 ||
       spng.set_option(context.get(), SPNG_FILTER_CHOICE, kFilterChoice) != 0 ||
       spng.set_ihdr(context.get(), &header) != 0 ||
       spng.encode_image(context.get(), nullptr, 0, SPNG_FMT_PNG,
