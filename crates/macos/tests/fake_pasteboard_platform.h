@@ -77,7 +77,8 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   int image_status_at_0 = 0;
   bool thumbnail_fails = false;
   // Conversion of the other image types: the properties of image 0 (nullopt: none), whether
-  // the full-size decode fails, and the PNG the encoder makes (nullopt: it fails).
+  // the full-size decode fails, and the PNG the encoder makes (nullopt: it fails; by default
+  // a 1 x 1 PNG).
   std::optional<platform::ImageProperties> image_properties = platform::ImageProperties{1, 1, 1, 8};
   bool upright_image_fails = false;
   std::optional<Bytes> encoded_png;

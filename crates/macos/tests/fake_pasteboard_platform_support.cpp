@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "input/utf8.h"
+#include "png_test_data.h"
 
 namespace morvane::testing {
 
@@ -97,7 +98,8 @@ bool well_formed_url(std::string_view text) {
 
 }  // namespace
 
-FakePasteboardPlatform::FakePasteboardPlatform() = default;
+// By default an image of another type converts: its 1 x 1 properties and a 1 x 1 PNG agree.
+FakePasteboardPlatform::FakePasteboardPlatform() : encoded_png(minimal_png()) {}
 FakePasteboardPlatform::~FakePasteboardPlatform() = default;
 
 int FakePasteboardPlatform::count_calls(const std::string& name) const {
