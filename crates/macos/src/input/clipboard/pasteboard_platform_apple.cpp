@@ -457,7 +457,8 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
         data, type_string(platform::kPngTypeIdentifier), 1, nullptr));
     bool done = false;
     if (destination.get() != nullptr) {
-      const auto writer = (CGImageDestinationRef)destination.get();
+      const auto writer =
+          static_cast<CGImageDestinationRef>(const_cast<void*>(destination.get()));
       CGImageDestinationAddImage(writer, reinterpret_cast<CGImageRef>(image), nullptr);
       done = CGImageDestinationFinalize(writer);
     }
