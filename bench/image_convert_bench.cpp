@@ -34,7 +34,9 @@ constexpr int kStrategy = 3;  // Z_RLE
 constexpr int kFilter = SPNG_FILTER_CHOICE_UP;
 
 std::uint32_t g_seed = 12345;
-std::uint32_t next_random() { return g_seed = g_seed * 1664525u + 1013904223u; }
+std::uint32_t next_random() {
+  return g_seed = g_seed * 1664525u + 1013904223u;
+}
 
 // Flat panels and gradients with some text-like noise, as a screen is.
 Pixels screenshot(std::uint32_t width, std::uint32_t height) {
@@ -95,8 +97,8 @@ std::string jpeg_file(const Pixels& rgb, std::uint32_t width, std::uint32_t heig
   tjhandle handle = tjInitCompress();
   unsigned char* jpeg = nullptr;
   unsigned long size = 0;
-  tjCompress2(handle, rgb.data(), int(width), 0, int(height), TJPF_RGB, &jpeg, &size,
-              TJSAMP_420, 92, 0);
+  tjCompress2(handle, rgb.data(), int(width), 0, int(height), TJPF_RGB, &jpeg, &size, TJSAMP_420,
+              92, 0);
   std::string bytes(reinterpret_cast<char*>(jpeg), size);
   tjFree(jpeg);
   tjDestroy(handle);
@@ -113,19 +115,29 @@ struct Memory {
 
 tmsize_t mem_read(thandle_t h, void* buffer, tmsize_t size) {
   auto* m = static_cast<Memory*>(h);
-  const auto n = std::min<std::uint64_t>(size, m->bytes->size() - std::min<std::uint64_t>(m->position, m->bytes->size()));
+  const auto n = std::min<std::uint64_t>(
+      size, m->bytes->size() - std::min<std::uint64_t>(m->position, m->bytes->size()));
   std::memcpy(buffer, m->bytes->data() + m->position, n);
   m->position += n;
   return tmsize_t(n);
 }
-tmsize_t mem_write(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t mem_write(thandle_t, void*, tmsize_t) {
+  return -1;
+}
 toff_t mem_seek(thandle_t h, toff_t offset, int whence) {
   auto* m = static_cast<Memory*>(h);
-  m->position = (whence == SEEK_CUR ? m->position : whence == SEEK_END ? m->bytes->size() : 0) + offset;
+  m->position = (whence == SEEK_CUR   ? m->position
+                 : whence == SEEK_END ? m->bytes->size()
+                                      : 0) +
+                offset;
   return m->position;
 }
-int mem_close(thandle_t) { return 0; }
-toff_t mem_size(thandle_t h) { return static_cast<Memory*>(h)->bytes->size(); }
+int mem_close(thandle_t) {
+  return 0;
+}
+toff_t mem_size(thandle_t h) {
+  return static_cast<Memory*>(h)->bytes->size();
+}
 int mem_map(thandle_t h, void** base, toff_t* size) {
   auto* m = static_cast<Memory*>(h);
   *base = const_cast<char*>(m->bytes->data());
@@ -166,7 +178,8 @@ Decoded decode_jpeg(const std::string& bytes) {
   int width = 0, height = 0, subsampling = 0, colourspace = 0;
   const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
   tjDecompressHeader3(handle, data, bytes.size(), &width, &height, &subsampling, &colourspace);
-  Decoded d{Pixels(std::size_t(width) * height * 3), std::uint32_t(width), std::uint32_t(height), 3};
+  Decoded d{Pixels(std::size_t(width) * height * 3), std::uint32_t(width), std::uint32_t(height),
+            3};
   tjDecompress2(handle, data, bytes.size(), d.pixels.data(), width, width * 3, height, TJPF_RGB, 0);
   tjDestroy(handle);
   return d;
@@ -178,9 +191,14 @@ std::size_t encode_png(const Decoded& d, int level, int filter, int strategy = -
   spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
   spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, level);
   spng_set_option(ctx, SPNG_FILTER_CHOICE, filter);
-  spng_ihdr ihdr{d.width, d.height, 8,
-                 std::uint8_t(d.channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR),
-                 0, 0, 0};
+  spng_ihdr ihdr{
+      d.width,
+      d.height,
+      8,
+      std::uint8_t(d.channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR),
+      0,
+      0,
+      0};
   spng_set_ihdr(ctx, &ihdr);
   spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
   const std::size_t row = std::size_t{d.width} * d.channels;
@@ -208,7 +226,8 @@ struct HelperRun {
 std::optional<HelperRun> helper_read(const std::string& store) {
   morvane::client::Launch launch;
   launch.program = "/usr/bin/time";  // forks the helper from its own small process
-  launch.arguments = {"-f", "%M", std::string(MORVANE_BIN_DIR) + "/morvane_macos_helper", "read:image"};
+  launch.arguments = {"-f", "%M", std::string(MORVANE_BIN_DIR) + "/morvane_macos_helper",
+                      "read:image"};
   launch.request = std::string();
   launch.deadline_ms = "60000";
   launch.environment["MORVANE_SIM_PASTEBOARD"] = store;
@@ -216,11 +235,13 @@ std::optional<HelperRun> helper_read(const std::string& store) {
   auto raw = morvane::client::run_raw(launch);
   const double ms = ms_since(start);
   if (!raw || raw->status != 0) {
-    std::printf("read:image failed: %s\n", raw ? raw->output.substr(0, 300).c_str() : raw.error().c_str());
+    std::printf("read:image failed: %s\n",
+                raw ? raw->output.substr(0, 300).c_str() : raw.error().c_str());
     return std::nullopt;
   }
   const auto last = raw->error_output.find_last_of('\n', raw->error_output.size() - 2);
-  const double rss = std::atof(raw->error_output.c_str() + (last == std::string::npos ? 0 : last + 1));
+  const double rss =
+      std::atof(raw->error_output.c_str() + (last == std::string::npos ? 0 : last + 1));
   const std::size_t header_end = raw->output.find('\n');
   return HelperRun{ms, rss / 1024.0, raw->output.size() - header_end - 1};
 }
@@ -228,7 +249,8 @@ std::optional<HelperRun> helper_read(const std::string& store) {
 bool plant(const std::string& store, const char* type, const std::string& path) {
   const std::string command = std::string(MORVANE_BIN_DIR) + "/sim_pasteboard write --data " +
                               type + " " + path + " > /dev/null";
-  return ::setenv("MORVANE_SIM_PASTEBOARD", store.c_str(), 1) == 0 && std::system(command.c_str()) == 0;
+  return ::setenv("MORVANE_SIM_PASTEBOARD", store.c_str(), 1) == 0 &&
+         std::system(command.c_str()) == 0;
 }
 
 struct Case {
@@ -256,10 +278,11 @@ int compare(const Case& c, const std::string& path, const std::string& store, in
   }
   const double mib = 1048576.0;
   const double budget = (c.bytes.size() + pixels * c.bytes_per_pixel + png) / mib + 32;
-  std::printf("%-5s source %6.1f MiB  PNG %6.1f MiB | floor %7.1f ms  helper %7.1f ms = %.2fx"
-              " (limit 1.20x) | peak RSS %6.1f MiB, budget %6.1f MiB %s\n",
-              c.name, c.bytes.size() / mib, png / mib, floor_ms, helper_ms, helper_ms / floor_ms, rss,
-              budget, rss <= budget && helper_ms <= 1.2 * floor_ms ? "ok" : "OVER");
+  std::printf(
+      "%-5s source %6.1f MiB  PNG %6.1f MiB | floor %7.1f ms  helper %7.1f ms = %.2fx"
+      " (limit 1.20x) | peak RSS %6.1f MiB, budget %6.1f MiB %s\n",
+      c.name, c.bytes.size() / mib, png / mib, floor_ms, helper_ms, helper_ms / floor_ms, rss,
+      budget, rss <= budget && helper_ms <= 1.2 * floor_ms ? "ok" : "OVER");
   return 0;
 }
 
@@ -300,16 +323,19 @@ int main(int argc, char** argv) {
   std::vector<Case> cases;
   cases.push_back({"TIFF", "public.tiff", tiff_file(screenshot(3840, 2160), 3840, 2160, tiff_path),
                    decode_tiff, 4});
-  cases.push_back({"JPEG", "public.jpeg", jpeg_file(photo(4032, 3024), 4032, 3024, jpeg_path),
-                   decode_jpeg, 4});
+  cases.push_back(
+      {"JPEG", "public.jpeg", jpeg_file(photo(4032, 3024), 4032, 3024, jpeg_path), decode_jpeg, 4});
   int status = 0;
   if (argc > 1 && std::string(argv[1]) == "--settings") {
     settings(cases);
   } else {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::printf("PNG settings: deflate level %d, run-length strategy, filter up\n", kLevel);
-    for (const Case& c : cases) status |= compare(c, c.type == std::string("public.tiff") ? tiff_path : jpeg_path, store, runs);
+    for (const Case& c : cases)
+      status |=
+          compare(c, c.type == std::string("public.tiff") ? tiff_path : jpeg_path, store, runs);
   }
-  for (const std::string& path : {tiff_path, jpeg_path, store, store + ".lock"}) ::unlink(path.c_str());
+  for (const std::string& path : {tiff_path, jpeg_path, store, store + ".lock"})
+    ::unlink(path.c_str());
   return status;
 }

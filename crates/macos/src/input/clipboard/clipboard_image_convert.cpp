@@ -33,8 +33,8 @@ AdapterError pixel_budget_error() {
 // The size a person sees: orientations 5 to 8 turn the image a quarter, swapping its sides.
 Result<PngDimensions> upright_dimensions(const platform::ImageProperties& properties,
                                          ImageType type) {
-  if (!properties.width || !properties.height || *properties.width < 0 ||
-      *properties.height < 0 || properties.orientation < 1 || properties.orientation > 8) {
+  if (!properties.width || !properties.height || *properties.width < 0 || *properties.height < 0 ||
+      properties.orientation < 1 || properties.orientation > 8) {
     return fail(not_converted(type));
   }
   const auto width = static_cast<std::uint64_t>(*properties.width);
@@ -92,7 +92,8 @@ Result<ImageContent> convert(PasteboardPlatform& platform, platform::Data data, 
   auto dimensions = checked_source(platform, source.get(), type);
   if (!dimensions) return fail(std::move(dimensions.error()));
   if (auto time = deadline.ensure_remaining(); !time) return fail(std::move(time.error()));
-  const auto longer_side = static_cast<std::int32_t>(std::max(dimensions->width, dimensions->height));
+  const auto longer_side =
+      static_cast<std::int32_t>(std::max(dimensions->width, dimensions->height));
   auto image =
       platform::own(platform, platform.image_source_upright_image(source.get(), 0, longer_side));
   source.reset();

@@ -51,12 +51,13 @@ const Tiff& tiff() {
   static const Tiff api = [] {
     const SharedLibrary library(MORVANE_TIFF_SONAME);
 #define MORVANE_TIFF_FUNCTION(name) library.function<decltype(&TIFF##name)>("TIFF" #name)
-    const Tiff loaded{MORVANE_TIFF_FUNCTION(ClientOpen),       MORVANE_TIFF_FUNCTION(Close),
-                      MORVANE_TIFF_FUNCTION(GetField),         MORVANE_TIFF_FUNCTION(GetFieldDefaulted),
-                      MORVANE_TIFF_FUNCTION(IsTiled),          MORVANE_TIFF_FUNCTION(NumberOfStrips),
-                      MORVANE_TIFF_FUNCTION(ReadEncodedStrip), MORVANE_TIFF_FUNCTION(RGBAImageOK),
-                      MORVANE_TIFF_FUNCTION(RGBAImageBegin),   MORVANE_TIFF_FUNCTION(RGBAImageGet),
-                      MORVANE_TIFF_FUNCTION(RGBAImageEnd)};
+    const Tiff loaded{
+        MORVANE_TIFF_FUNCTION(ClientOpen),       MORVANE_TIFF_FUNCTION(Close),
+        MORVANE_TIFF_FUNCTION(GetField),         MORVANE_TIFF_FUNCTION(GetFieldDefaulted),
+        MORVANE_TIFF_FUNCTION(IsTiled),          MORVANE_TIFF_FUNCTION(NumberOfStrips),
+        MORVANE_TIFF_FUNCTION(ReadEncodedStrip), MORVANE_TIFF_FUNCTION(RGBAImageOK),
+        MORVANE_TIFF_FUNCTION(RGBAImageBegin),   MORVANE_TIFF_FUNCTION(RGBAImageGet),
+        MORVANE_TIFF_FUNCTION(RGBAImageEnd)};
     // The library reports problems on standard error unless told not to; the helper's
     // standard error is part of its contract.
     library.function<decltype(&TIFFSetErrorHandler)>("TIFFSetErrorHandler")(nullptr);
@@ -85,7 +86,7 @@ struct MemoryFile {
   static tmsize_t write(thandle_t, void*, tmsize_t) { return -1; }
   static toff_t seek(thandle_t handle, toff_t offset, int whence) {
     MemoryFile& file = of(handle);
-    const std::uint64_t base = whence == SEEK_CUR ? file.position
+    const std::uint64_t base = whence == SEEK_CUR   ? file.position
                                : whence == SEEK_END ? file.bytes.size()
                                                     : 0;
     file.position = base + offset;  // past the end reads nothing
@@ -107,9 +108,9 @@ struct TiffClose {
 using TiffFile = std::unique_ptr<TIFF, TiffClose>;
 
 TiffFile open_tiff(MemoryFile& file) {
-  return TiffFile(tiff().client_open("clipboard", "r", &file, &MemoryFile::read,
-                                     &MemoryFile::write, &MemoryFile::seek, &MemoryFile::close,
-                                     &MemoryFile::size, &MemoryFile::map, &MemoryFile::unmap));
+  return TiffFile(tiff().client_open("clipboard", "r", &file, &MemoryFile::read, &MemoryFile::write,
+                                     &MemoryFile::seek, &MemoryFile::close, &MemoryFile::size,
+                                     &MemoryFile::map, &MemoryFile::unmap));
 }
 
 std::optional<ImageHeader> tiff_header(ByteView bytes) {
@@ -153,7 +154,8 @@ std::optional<PixelLayout> direct_layout(TIFF* tif) {
   if (photometric != PHOTOMETRIC_RGB) return std::nullopt;
   if (samples == 3 && extras == 0) return wide ? PixelLayout::rgb16 : PixelLayout::rgb8;
   if (samples != 4 || extras != 1) return std::nullopt;
-  if (extra_types[0] == EXTRASAMPLE_UNASSALPHA) return wide ? PixelLayout::rgba16 : PixelLayout::rgba8;
+  if (extra_types[0] == EXTRASAMPLE_UNASSALPHA)
+    return wide ? PixelLayout::rgba16 : PixelLayout::rgba8;
   if (extra_types[0] == EXTRASAMPLE_ASSOCALPHA) {
     return wide ? PixelLayout::rgba16_premultiplied : PixelLayout::rgba8_premultiplied;
   }
@@ -162,16 +164,22 @@ std::optional<PixelLayout> direct_layout(TIFF* tif) {
 
 std::size_t bytes_per_pixel(PixelLayout layout) {
   switch (layout) {
-    case PixelLayout::grey8: return 1;
-    case PixelLayout::rgb8: return 3;
+    case PixelLayout::grey8:
+      return 1;
+    case PixelLayout::rgb8:
+      return 3;
     case PixelLayout::rgbx8:
     case PixelLayout::rgba8:
     case PixelLayout::rgba8_premultiplied:
-    case PixelLayout::cmyk8_inverted: return 4;
-    case PixelLayout::grey16: return 2;
-    case PixelLayout::rgb16: return 6;
+    case PixelLayout::cmyk8_inverted:
+      return 4;
+    case PixelLayout::grey16:
+      return 2;
+    case PixelLayout::rgb16:
+      return 6;
     case PixelLayout::rgba16:
-    case PixelLayout::rgba16_premultiplied: return 8;
+    case PixelLayout::rgba16_premultiplied:
+      return 8;
   }
   return 4;
 }
@@ -206,10 +214,10 @@ bool read_rgba(TIFF* tif, DecodedImage& image) {
   reader.req_orientation = reader.orientation;
   const bool alpha = reader.alpha != 0;
   // libtiff premultiplies unassociated alpha of colour images; grey with alpha comes as stored.
-  const bool grey = reader.photometric == PHOTOMETRIC_MINISBLACK ||
-                    reader.photometric == PHOTOMETRIC_MINISWHITE;
+  const bool grey =
+      reader.photometric == PHOTOMETRIC_MINISBLACK || reader.photometric == PHOTOMETRIC_MINISWHITE;
   const bool premultiplied = reader.alpha == EXTRASAMPLE_ASSOCALPHA || (alpha && !grey);
-  image.layout = !alpha ? PixelLayout::rgbx8
+  image.layout = !alpha          ? PixelLayout::rgbx8
                  : premultiplied ? PixelLayout::rgba8_premultiplied
                                  : PixelLayout::rgba8;
   image.row_bytes = std::size_t{image.width} * 4;
@@ -312,8 +320,8 @@ std::optional<DecodedImage> decode_jpeg(ByteView bytes) {
   image.row_bytes = std::size_t{image.width} * bytes_per_pixel(image.layout);
   image.pixels = pixel_buffer(image.row_bytes, image.height);
   if (turbojpeg().decompress(handle.get(), bytes.data(), bytes.size(), image.pixels.get(),
-                             facts->width, static_cast<int>(image.row_bytes), facts->height,
-                             format, 0) != 0) {
+                             facts->width, static_cast<int>(image.row_bytes), facts->height, format,
+                             0) != 0) {
     return std::nullopt;
   }
   return image;
@@ -359,9 +367,9 @@ const SpngEncoder& spng_encoder() {
   static const SpngEncoder api = [] {
     const SharedLibrary library(MORVANE_SPNG_SONAME);
 #define MORVANE_SPNG_FUNCTION(name) library.function<decltype(&spng_##name)>("spng_" #name)
-    return SpngEncoder{MORVANE_SPNG_FUNCTION(ctx_new),      MORVANE_SPNG_FUNCTION(ctx_free),
-                       MORVANE_SPNG_FUNCTION(set_option),   MORVANE_SPNG_FUNCTION(set_ihdr),
-                       MORVANE_SPNG_FUNCTION(encode_image), MORVANE_SPNG_FUNCTION(encode_row),
+    return SpngEncoder{MORVANE_SPNG_FUNCTION(ctx_new),       MORVANE_SPNG_FUNCTION(ctx_free),
+                       MORVANE_SPNG_FUNCTION(set_option),    MORVANE_SPNG_FUNCTION(set_ihdr),
+                       MORVANE_SPNG_FUNCTION(encode_image),  MORVANE_SPNG_FUNCTION(encode_row),
                        MORVANE_SPNG_FUNCTION(get_png_buffer)};
 #undef MORVANE_SPNG_FUNCTION
   }();
@@ -381,35 +389,51 @@ struct PngFormat {
 
 PngFormat png_format(PixelLayout layout) {
   switch (layout) {
-    case PixelLayout::grey8: return {SPNG_COLOR_TYPE_GRAYSCALE, 8, 1};
+    case PixelLayout::grey8:
+      return {SPNG_COLOR_TYPE_GRAYSCALE, 8, 1};
     case PixelLayout::rgb8:
     case PixelLayout::rgbx8:
-    case PixelLayout::cmyk8_inverted: return {SPNG_COLOR_TYPE_TRUECOLOR, 8, 3};
+    case PixelLayout::cmyk8_inverted:
+      return {SPNG_COLOR_TYPE_TRUECOLOR, 8, 3};
     case PixelLayout::rgba8:
-    case PixelLayout::rgba8_premultiplied: return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, 4};
-    case PixelLayout::grey16: return {SPNG_COLOR_TYPE_GRAYSCALE, 16, 1};
-    case PixelLayout::rgb16: return {SPNG_COLOR_TYPE_TRUECOLOR, 16, 3};
+    case PixelLayout::rgba8_premultiplied:
+      return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, 4};
+    case PixelLayout::grey16:
+      return {SPNG_COLOR_TYPE_GRAYSCALE, 16, 1};
+    case PixelLayout::rgb16:
+      return {SPNG_COLOR_TYPE_TRUECOLOR, 16, 3};
     case PixelLayout::rgba16:
-    case PixelLayout::rgba16_premultiplied: return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16, 4};
+    case PixelLayout::rgba16_premultiplied:
+      return {SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16, 4};
   }
   return {SPNG_COLOR_TYPE_TRUECOLOR, 8, 3};
 }
 
-bool quarter_turned(int orientation) { return orientation >= 5; }
+bool quarter_turned(int orientation) {
+  return orientation >= 5;
+}
 
 // Where the pixel that appears at (x, y) is stored, for each TIFF/EXIF orientation.
 std::pair<std::uint32_t, std::uint32_t> stored_position(const DecodedImage& image, std::uint32_t x,
-                                                         std::uint32_t y) {
+                                                        std::uint32_t y) {
   const std::uint32_t w = image.width - 1, h = image.height - 1;
   switch (image.orientation) {
-    case 2: return {w - x, y};
-    case 3: return {w - x, h - y};
-    case 4: return {x, h - y};
-    case 5: return {y, x};
-    case 6: return {y, h - x};
-    case 7: return {w - y, h - x};
-    case 8: return {w - y, x};
-    default: return {x, y};
+    case 2:
+      return {w - x, y};
+    case 3:
+      return {w - x, h - y};
+    case 4:
+      return {x, h - y};
+    case 5:
+      return {y, x};
+    case 6:
+      return {y, h - x};
+    case 7:
+      return {w - y, h - x};
+    case 8:
+      return {w - y, x};
+    default:
+      return {x, y};
   }
 }
 
@@ -423,34 +447,52 @@ std::uint16_t unpremultiply16(std::uint16_t value, std::uint16_t alpha) {
   return static_cast<std::uint16_t>(std::min(65535u, (value * 65535u + alpha / 2u) / alpha));
 }
 
+template <std::size_t N>
+void copy_bytes(const std::uint8_t* from, std::uint8_t* to) {
+  std::memcpy(to, from, N);
+}
+
+// `count` pixels from `in` on, `step` bytes apart, each made into `Out` bytes at `out`.
+template <std::size_t Out, typename Convert>
+void map_pixels(const std::uint8_t* in, std::ptrdiff_t step, std::uint32_t count, std::uint8_t* out,
+                Convert convert) {
+  for (std::uint32_t i = 0; i < count; ++i, in += step, out += Out) convert(in, out);
+}
+
 // One output row into `out`, from source pixels `step` bytes apart starting at `in`.
 void convert_row(PixelLayout layout, const std::uint8_t* in, std::ptrdiff_t step,
                  std::uint32_t count, std::uint8_t* out) {
-  for (std::uint32_t i = 0; i < count; ++i, in += step) {
-    switch (layout) {
-      case PixelLayout::grey8: *out++ = in[0]; break;
-      case PixelLayout::rgb8:
-      case PixelLayout::rgbx8: std::memcpy(out, in, 3), out += 3; break;
-      case PixelLayout::rgba8: std::memcpy(out, in, 4), out += 4; break;
-      case PixelLayout::rgba8_premultiplied:
-        for (int c = 0; c < 3; ++c) *out++ = unpremultiply8(in[c], in[3]);
-        *out++ = in[3];
-        break;
-      case PixelLayout::cmyk8_inverted:
-        for (int c = 0; c < 3; ++c) *out++ = static_cast<std::uint8_t>((in[c] * in[3] + 127) / 255);
-        break;
-      case PixelLayout::grey16: std::memcpy(out, in, 2), out += 2; break;
-      case PixelLayout::rgb16: std::memcpy(out, in, 6), out += 6; break;
-      case PixelLayout::rgba16: std::memcpy(out, in, 8), out += 8; break;
-      case PixelLayout::rgba16_premultiplied: {
-        std::uint16_t px[4];
-        std::memcpy(px, in, 8);
-        for (int c = 0; c < 3; ++c) px[c] = unpremultiply16(px[c], px[3]);
-        std::memcpy(out, px, 8);
-        out += 8;
-        break;
-      }
-    }
+  switch (layout) {
+    case PixelLayout::grey8:
+      return map_pixels<1>(in, step, count, out, copy_bytes<1>);
+    case PixelLayout::rgb8:
+    case PixelLayout::rgbx8:
+      return map_pixels<3>(in, step, count, out, copy_bytes<3>);
+    case PixelLayout::rgba8:
+      return map_pixels<4>(in, step, count, out, copy_bytes<4>);
+    case PixelLayout::grey16:
+      return map_pixels<2>(in, step, count, out, copy_bytes<2>);
+    case PixelLayout::rgb16:
+      return map_pixels<6>(in, step, count, out, copy_bytes<6>);
+    case PixelLayout::rgba16:
+      return map_pixels<8>(in, step, count, out, copy_bytes<8>);
+    case PixelLayout::rgba8_premultiplied:
+      return map_pixels<4>(in, step, count, out, [](const std::uint8_t* from, std::uint8_t* to) {
+        for (int c = 0; c < 3; ++c) to[c] = unpremultiply8(from[c], from[3]);
+        to[3] = from[3];
+      });
+    case PixelLayout::cmyk8_inverted:
+      return map_pixels<3>(in, step, count, out, [](const std::uint8_t* from, std::uint8_t* to) {
+        for (int c = 0; c < 3; ++c)
+          to[c] = static_cast<std::uint8_t>((from[c] * from[3] + 127) / 255);
+      });
+    case PixelLayout::rgba16_premultiplied:
+      return map_pixels<8>(in, step, count, out, [](const std::uint8_t* from, std::uint8_t* to) {
+        std::uint16_t pixel[4];
+        std::memcpy(pixel, from, 8);
+        for (int c = 0; c < 3; ++c) pixel[c] = unpremultiply16(pixel[c], pixel[3]);
+        std::memcpy(to, pixel, 8);
+      });
   }
 }
 
@@ -479,10 +521,11 @@ const std::uint8_t* upright_row(const DecodedImage& image, std::uint32_t y, std:
 }  // namespace
 
 std::string converted_image_type(ByteView bytes) {
-  if (bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
-                            (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42) ||
-                            (bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 43 && bytes[3] == 0) ||
-                            (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 43))) {
+  if (bytes.size() >= 4 &&
+      ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
+       (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42) ||
+       (bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 43 && bytes[3] == 0) ||
+       (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 43))) {
     return "public.tiff";
   }
   if (bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF) {
@@ -526,7 +569,8 @@ std::optional<EncodedPng> encode_png(const DecodedImage& image) {
   const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(row_length);
   int result = 0;
   for (std::uint32_t y = 0; y < height && result == 0; ++y) {
-    result = spng.encode_row(context.get(), upright_row(image, y, width, scratch.get()), row_length);
+    result =
+        spng.encode_row(context.get(), upright_row(image, y, width, scratch.get()), row_length);
   }
   if (result != SPNG_EOI) return std::nullopt;
   std::size_t length = 0;
