@@ -478,8 +478,10 @@ void convert_row(PixelLayout layout, const std::uint8_t* in, std::ptrdiff_t step
       return map_pixels<8>(in, step, count, out, copy_bytes<8>);
     case PixelLayout::rgba8_premultiplied:
       return map_pixels<4>(in, step, count, out, [](const std::uint8_t* from, std::uint8_t* to) {
+        std::memcpy(to, from, 4);
+        // Opaque and clear pixels, most of any image, are the same either way.
+        if (from[3] == 255 || from[3] == 0) return;
         for (int c = 0; c < 3; ++c) to[c] = unpremultiply8(from[c], from[3]);
-        to[3] = from[3];
       });
     case PixelLayout::cmyk8_inverted:
       return map_pixels<3>(in, step, count, out, [](const std::uint8_t* from, std::uint8_t* to) {
