@@ -40,7 +40,7 @@ else()
   string(TOLOWER ${CMAKE_SYSTEM_PROCESSOR} MORVANE_PACKAGE_ARCHITECTURES)
   set(MORVANE_OTHER_APPLICATION sim_pasteboard)
   set(MORVANE_PACKAGE_NOTE "This is the Linux stand-in build: the helper works on a simulated pasteboard shared through a store file, and frame_streamer captures an X11 display.
-It needs Debian's libspng0, liburiparser1, libturbojpeg0, libxcb1, libxcb-shm0 and libxcb-damage0 (the .deb declares them).")
+It needs Debian's libspng0, liburiparser1, libtiff6, libturbojpeg0, libxcb1, libxcb-shm0 and libxcb-damage0 (the .deb declares them).")
   set(MORVANE_PACKAGE_PASTEBOARD_NOTE "
 The simulated pasteboard is a store file that each program finds from its own environment:
 MORVANE_SIM_PASTEBOARD, else XDG_RUNTIME_DIR, else TMPDIR (or /tmp). A host that launches the
@@ -95,9 +95,9 @@ if(NOT APPLE)
     list(APPEND CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    # The stand-in opens its PNG decoder and URL parser only when an operation needs them, so
-    # the programs' own dependency lists do not name them.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libspng0, liburiparser1")
+    # The stand-in opens its PNG codec, URL parser and TIFF and JPEG decoders only when an
+    # operation needs them, so the programs' own dependency lists do not name them.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libspng0, liburiparser1, libtiff6, libturbojpeg0")
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   endif()
 endif()

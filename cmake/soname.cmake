@@ -8,8 +8,9 @@ function(morvane_soname out library)
   set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
 endfunction()
 
-# morvane_sim_library_sonames(TARGET): compile definitions MORVANE_SPNG_SONAME and
-# MORVANE_URIPARSER_SONAME for TARGET, with the headers of both libraries; nothing is linked.
+# morvane_sim_library_sonames(TARGET): compile definitions MORVANE_SPNG_SONAME,
+# MORVANE_URIPARSER_SONAME, MORVANE_TIFF_SONAME and MORVANE_TURBOJPEG_SONAME for TARGET, with the
+# headers of those libraries; nothing is linked.
 function(morvane_sim_library_sonames target)
   pkg_check_modules(MORVANE_SPNG REQUIRED spng)
   pkg_check_modules(MORVANE_URIPARSER REQUIRED liburiparser)
@@ -19,6 +20,17 @@ function(morvane_sim_library_sonames target)
   morvane_soname(uriparser_soname ${uriparser_library})
   target_compile_definitions(${target} PRIVATE MORVANE_SPNG_SONAME="${spng_soname}"
                              MORVANE_URIPARSER_SONAME="${uriparser_soname}")
+  # The image types converted to PNG when the pasteboard offers no PNG.
+  pkg_check_modules(MORVANE_TIFF REQUIRED libtiff-4)
+  pkg_check_modules(MORVANE_TURBOJPEG REQUIRED libturbojpeg)
+  list(GET MORVANE_TIFF_LINK_LIBRARIES 0 tiff_library)
+  list(GET MORVANE_TURBOJPEG_LINK_LIBRARIES 0 turbojpeg_library)
+  morvane_soname(tiff_soname ${tiff_library})
+  morvane_soname(turbojpeg_soname ${turbojpeg_library})
+  target_compile_definitions(${target} PRIVATE MORVANE_TIFF_SONAME="${tiff_soname}"
+                             MORVANE_TURBOJPEG_SONAME="${turbojpeg_soname}")
+  target_include_directories(${target} PRIVATE ${MORVANE_TIFF_INCLUDE_DIRS}
+                             ${MORVANE_TURBOJPEG_INCLUDE_DIRS})
   target_include_directories(${target} PRIVATE ${MORVANE_SPNG_INCLUDE_DIRS}
                              ${MORVANE_URIPARSER_INCLUDE_DIRS})
   target_compile_options(${target} PRIVATE ${MORVANE_SPNG_CFLAGS_OTHER}

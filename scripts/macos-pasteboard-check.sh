@@ -77,6 +77,23 @@ cmp -s "$work/payload" "$work/image.png" || fail "read:image payload differs fro
 grep -q '"height":2' "$work/header" || fail "read:image height"
 grep -q '"width":3' "$work/header" || fail "read:image width"
 
+# An image copied as TIFF only, as applications that copy an NSImage leave it: read as PNG of
+# the same size, a PNG the helper itself accepts; text beside it still wins in read:auto.
+sips -s format tiff "$work/image.png" --out "$work/image.tiff" >/dev/null || fail "sips made no TIFF"
+printf '\x89PNG\r\n\x1a\n' >"$work/signature"
+"$build/bin/macos_pasteboard" write --data public.tiff "$work/image.tiff" >/dev/null ||
+  fail "could not plant a TIFF"
+for operation in read:image read:auto; do
+  helper_op "$operation" || fail "$operation of a TIFF"
+  grep -q '"height":2,"kind":"image","width":3' "$work/header" || fail "$operation of a TIFF"
+  cmp -s -n 8 "$work/signature" "$work/payload" || fail "$operation of a TIFF is no PNG"
+done
+helper_op validate:png <"$work/payload" || fail "the PNG converted from a TIFF does not validate"
+"$build/bin/macos_pasteboard" write --text beside --data public.tiff "$work/image.tiff" >/dev/null ||
+  fail "could not plant text and a TIFF"
+helper_op read:auto || fail "read:auto of text and a TIFF"
+grep -q '"kind":"text"' "$work/header" || fail "read:auto prefers a TIFF to text"
+
 # File paths: one pasteboard item per path, read back as the same paths.
 paths='["/tmp/with space","/tmp/100%","/"]'
 printf '%s' "$paths" | helper_op write:file_urls || fail "write:file_urls"

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <filesystem>
+#include <array>
 #include <map>
 
 #include "sim_support.h"
@@ -197,6 +198,121 @@ TEST(ReadImageBlackBoxTest, TextAndPaletteChunksDoNotLimitAnImage) {
     }
   }
   std::filesystem::remove(planted);
+}
+
+// The samples of a PNG of 8 or 16 bits a sample without a palette, row by row, each sample
+// as a number; enough to look at the converted images below.
+std::vector<std::vector<std::uint32_t>> png_samples(const std::string& png, std::size_t& channels) {
+  std::string compressed;
+  std::uint32_t width = be32_at(png, 16), height = be32_at(png, 20);
+  const int depth = std::uint8_t(png[24]), colour = std::uint8_t(png[25]);
+  channels = colour == 0 ? 1 : colour == 2 ? 3 : colour == 4 ? 2 : 4;
+  for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + be32_at(png, at)) {
+    if (png.compare(at + 4, 4, "IDAT") == 0) compressed += png.substr(at + 8, be32_at(png, at));
+  }
+  const std::size_t bytes_per_pixel = channels * depth / 8, row_bytes = width * bytes_per_pixel;
+  std::string raw((row_bytes + 1) * height, '\0');
+  uLongf size = raw.size();
+  uncompress(reinterpret_cast<Bytef*>(raw.data()), &size,
+             reinterpret_cast<const Bytef*>(compressed.data()), compressed.size());
+  std::vector<std::vector<std::uint32_t>> rows;
+  std::string previous(row_bytes, '\0');
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const int filter = raw[y * (row_bytes + 1)];
+    std::string row = raw.substr(y * (row_bytes + 1) + 1, row_bytes);
+    for (std::size_t x = 0; x < row_bytes; ++x) {
+      const int a = x >= bytes_per_pixel ? std::uint8_t(row[x - bytes_per_pixel]) : 0;
+      const int b = std::uint8_t(previous[x]);
+      const int c = x >= bytes_per_pixel ? std::uint8_t(previous[x - bytes_per_pixel]) : 0;
+      const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+      const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+      row[x] = char(std::uint8_t(row[x]) + predicted[filter]);
+    }
+    std::vector<std::uint32_t>& samples = rows.emplace_back();
+    for (std::size_t x = 0; x < row_bytes; x += depth / 8) {
+      samples.push_back(depth == 16 ? std::uint8_t(row[x]) << 8 | std::uint8_t(row[x + 1])
+                                    : std::uint8_t(row[x]));
+    }
+    previous = row;
+  }
+  return rows;
+}
+
+// Images that applications put on the pasteboard as TIFF or JPEG only read as PNG, upright
+// (orientation applied), colour kept (alpha, 16 bits, CMYK as RGB), through both reads.
+TEST(ReadImageBlackBoxTest, OtherImageTypesAreReadAsPng) {
+  struct Row {
+    std::string file;
+    std::string type;
+    std::uint32_t width, height;
+    int depth;  // of the PNG, where the stand-in decides it
+    // A sample (x, y, channel) and the value expected there, within `tolerance`.
+    std::vector<std::array<std::uint32_t, 4>> samples;
+    std::uint32_t tolerance;
+  };
+  const Row rows[] = {
+      // 4 x 3 RGBA with unassociated alpha, LZW: every sample as stored.
+      {"rgba8_lzw.tif", "public.tiff", 4, 3, 8,
+       {{0, 0, 0, 255}, {1, 0, 1, 255}, {2, 0, 2, 255}, {2, 0, 3, 128}, {3, 0, 3, 0},
+        {1, 1, 0, 40}, {3, 2, 2, 7}}, 2},
+      // 32 x 16 stored, left half red and right half blue, EXIF orientation 6 (turn a quarter
+      // clockwise): upright it is 16 x 32, red on top and blue below.
+      {"exif6.jpg", "public.jpeg", 16, 32, 8,
+       {{8, 4, 0, 255}, {8, 4, 2, 0}, {8, 28, 0, 0}, {8, 28, 2, 255}}, 12},
+      {"rgb16_deflate.tif", "public.tiff", 3, 2, 16, {{0, 0, 0, 0x1234}, {2, 1, 2, 0x3 * 0x1234 + 5 * 0x0101}}, 64},
+      // Full cyan, then no ink: RGB (0, 255, 255) and white.
+      {"cmyk8.tif", "public.tiff", 2, 1, 8, {{0, 0, 0, 0}, {0, 0, 1, 255}, {1, 0, 0, 255}}, 40},
+  };
+  SimPasteboard pb;
+  for (const Row& row : rows) {
+    const auto path = testing::test_data("images/" + row.file);
+    ASSERT_EQ(pb.tool({"write", "--data", row.type, path.string()}).status, 0) << row.file;
+    for (const char* operation : {"read:image", "read:auto"}) {
+      auto read = call(pb.helper({operation}));
+      ASSERT_TRUE(read) << row.file << ": " << read.error();
+      ASSERT_EQ(read->status, 0) << row.file << " " << operation << ": " << read->header_text;
+      const nlohmann::json metadata = {{"height", row.height}, {"kind", "image"}, {"width", row.width}};
+      EXPECT_EQ(read->header["metadata"], metadata) << row.file;
+      ASSERT_EQ(read->payload.substr(0, 8), "\x89PNG\r\n\x1a\n") << row.file;
+      if (kSimulatedPasteboard) {
+        EXPECT_EQ(int(std::uint8_t(read->payload[24])), row.depth) << row.file;
+      }
+      std::size_t channels = 0;
+      const auto samples = png_samples(read->payload, channels);
+      const std::uint32_t scale = std::uint8_t(read->payload[24]) == row.depth ? 1 : row.depth == 16 ? 257 : 1;
+      for (const auto& [x, y, channel, expected] : row.samples) {
+        const std::uint32_t got = samples.at(y).at(x * channels + channel) * scale;
+        EXPECT_LE(got > expected ? got - expected : expected - got, row.tolerance * scale)
+            << row.file << " at " << x << "," << y << " channel " << channel << ": " << got;
+      }
+    }
+  }
+}
+
+// A TIFF that cannot be decoded fails with a message naming its type, and one whose header
+// alone exceeds the pixel budget is refused with the PNG's budget message before any decode
+// (its pixel data is not even there). The pasteboard is left as it was.
+TEST(ReadImageBlackBoxTest, UnreadableOrOversizedImagesAreRefused) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"truncated_rgb.tif", "Clipboard image (public.tiff) could not be converted to PNG"},
+      {"budget_8193x8193.tif", "Clipboard image exceeds the decoded-image budget"},
+  };
+  SimPasteboard pb;
+  for (const auto& [file, message] : rows) {
+    const auto path = testing::test_data("images/" + file);
+    ASSERT_EQ(pb.tool({"write", "--data", "public.tiff", path.string()}).status, 0) << file;
+    const std::int64_t count = pb.change_count();
+    for (const char* operation : {"read:image", "read:auto"}) {
+      auto read = call(pb.helper({operation}));
+      ASSERT_TRUE(read) << file << ": " << read.error();
+      EXPECT_EQ(read->status, 1) << file;
+      EXPECT_EQ(read->header["error_code"], "ACTION_FAILED") << file;
+      EXPECT_EQ(read->header["message"], message) << file << " " << operation;
+      EXPECT_EQ(read->header["disposition"].dump(), R"({"delivery":"unknown","retry":"unknown"})");
+      EXPECT_EQ(read->payload, "") << file;
+    }
+    EXPECT_EQ(pb.change_count(), count) << file;
+  }
 }
 
 TEST(ValidatePngBlackBoxTest, NeedsNoPasteboard) {

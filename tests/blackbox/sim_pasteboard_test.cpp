@@ -43,6 +43,7 @@ TEST(SimPasteboardToolTest, BadArgumentsAreUsageErrors) {
       {"write", "--html", "x"},
       {"write", "--file-reference"},
       {"write", "--file-reference", ""},
+      {"write", "--data", "public.tiff"},
       {"set", "access-behavior", "4"},
       {"set", "access-behavior", "-1"},
       {"set", "access-behavior", "01"},

@@ -105,11 +105,16 @@ NSString* plan(const Write& write, NSMutableArray<NSPasteboardItem*>* items) {
     png = file_data(*write.png_file);
     if (png == nil) return [NSString stringWithFormat:@"cannot open %s", write.png_file->c_str()];
   }
-  if ((text != nil || png != nil) && items.count == 0) {
+  if ((text != nil || png != nil || !write.data.empty()) && items.count == 0) {
     [items addObject:[[NSPasteboardItem alloc] init]];
   }
   if (text != nil) [items[0] setString:text forType:NSPasteboardTypeString];
   if (png != nil) [items[0] setData:png forType:NSPasteboardTypePNG];
+  for (const PlannedData& planned : write.data) {
+    NSData* bytes = file_data(planned.path);
+    if (bytes == nil) return [NSString stringWithFormat:@"cannot open %s", planned.path.c_str()];
+    [items[planned.item.value_or(0)] setData:bytes forType:string_of(planned.type)];
+  }
   return nil;
 }
 

@@ -62,12 +62,27 @@ struct ItemValues {
   std::optional<Value> file_reference;
 };
 
+struct DataValue {
+  EntryType type;
+  Value value;
+  std::optional<std::size_t> item;
+};
+
 // Everything a write puts on the pasteboard, read and checked before the store is touched.
 struct WriteValues {
   std::optional<Value> text;
   std::optional<Value> png;
   std::vector<ItemValues> items;
+  std::vector<DataValue> data;
 };
+
+std::expected<DataValue, std::string> data_value(const PlannedData& planned) {
+  const auto type = sim::entry_type_of_data(planned.type);
+  if (!type) return std::unexpected("the simulated pasteboard cannot hold data of type " + planned.type);
+  auto bytes = read_file<Bytes>(planned.path);
+  if (!bytes) return std::unexpected(bytes.error());
+  return DataValue{*type, Value::of_bytes(std::move(*bytes)), planned.item};
+}
 
 // The reference URL of the file at `path` and the record that resolves it, taken now.
 std::expected<ItemValues, std::string> file_reference_item(const std::string& path) {
@@ -108,6 +123,11 @@ std::expected<WriteValues, std::string> gather(const Write& write) {
       values.items.emplace_back();
     }
   }
+  for (const PlannedData& planned : write.data) {
+    auto data = data_value(planned);
+    if (!data) return std::unexpected(data.error());
+    values.data.push_back(std::move(*data));
+  }
   return values;
 }
 
@@ -123,6 +143,9 @@ int run_write(const Write& write, sim::PasteboardStore& store) {
     }
     if (values->text) contents.first_item().put(EntryType::string, *values->text);
     if (values->png) contents.first_item().put(EntryType::png, *values->png);
+    for (const DataValue& data : values->data) {
+      (data.item ? contents.items[*data.item] : contents.first_item()).put(data.type, data.value);
+    }
     return true;
   }));
 }

@@ -22,11 +22,20 @@ struct PlannedItem {
   std::optional<std::string> file_reference;  // the path of the file the reference URL names
 };
 
+// --data TYPE PATH: the file's bytes under a pasteboard type (a UTI), in the item started last,
+// or the first item when none was started before it.
+struct PlannedData {
+  std::string type;
+  std::string path;
+  std::optional<std::size_t> item;  // index into Write::items; nullopt: the first item
+};
+
 struct Write {
   std::optional<std::string> text;       // --text
   std::optional<std::string> text_file;  // --text-file
   std::optional<std::string> png_file;   // --png
   std::vector<PlannedItem> items;
+  std::vector<PlannedData> data;
 };
 struct Clear {};
 enum class ReadWhat { text, png, file_urls, change_count };

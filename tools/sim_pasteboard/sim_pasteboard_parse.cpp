@@ -12,12 +12,13 @@ const char* const kUsage =
     "Plays another application on the simulated general pasteboard.\n"
     "usage:\n"
     "  sim_pasteboard write [--text TEXT | --text-file PATH] [--png PATH] [--file-url URL]...\n"
-    "                       [--file-reference PATH]... [--plain-item]...\n"
+    "                       [--file-reference PATH]... [--plain-item]... [--data TYPE PATH]...\n"
     "      clears the pasteboard and writes in one step; each --file-url, --file-reference and\n"
     "      --plain-item starts an item, in the order given, the text and the PNG go to the first\n"
     "      item; prints the change count. --file-reference plants the file reference URL\n"
     "      file:///.file/id=<device>.<inode> of PATH, which resolves to PATH for as long as that\n"
-    "      file is there\n"
+    "      file is there. --data puts the bytes of PATH under the pasteboard type TYPE (a UTI,\n"
+    "      such as public.tiff) in the item started last, or in the first item\n"
     "  sim_pasteboard clear                      prints the new change count\n"
     "  sim_pasteboard read text|png|file-urls|change-count\n"
     "      exit status 1 with no output when the pasteboard holds no such content\n"
@@ -46,6 +47,14 @@ std::expected<Command, std::string> parse_write(const Arguments& args) {
   Write write;
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string& option = args[i];
+    if (option == "--data") {
+      if (args.size() - i < 3) return bad("--data needs a type and a path");
+      const std::optional<std::size_t> item =
+          write.items.empty() ? std::nullopt : std::optional(write.items.size() - 1);
+      write.data.push_back(PlannedData{args[i + 1], args[i + 2], item});
+      i += 2;
+      continue;
+    }
     if (option == "--plain-item") {
       write.items.push_back(PlannedItem{});
       continue;

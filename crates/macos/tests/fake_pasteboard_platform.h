@@ -36,6 +36,7 @@ struct FakeItem {
   std::optional<Bytes> text_data;
   std::optional<std::u16string> file_url;
   std::optional<Bytes> png;
+  std::map<platform::ImageType, Bytes> images;  // data of the image types converted to PNG
 };
 
 // Not final: a test may override one call to observe what passes through it.
@@ -78,6 +79,12 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
   int image_status = 0;
   int image_status_at_0 = 0;
   bool thumbnail_fails = false;
+  // Conversion of the other image types: the properties of image 0 (nullopt: none), whether
+  // the full-size decode fails, and the PNG the encoder makes (nullopt: it fails; by default
+  // a 1 x 1 PNG).
+  std::optional<platform::ImageProperties> image_properties = platform::ImageProperties{1, 1, 1, 8};
+  bool upright_image_fails = false;
+  std::optional<Bytes> encoded_png;
   std::vector<FakeItem> items;
   // Runs at the start of every platform call with the call's name (the member function name).
   std::function<void(const std::string& call)> before_call;
@@ -153,6 +160,13 @@ class FakePasteboardPlatform : public platform::PasteboardPlatform {
                                          const platform::ThumbnailOptions& options) override;
   void set_wait_limit(Instant limit) override;
   bool wait_limit_reached() override { return wait_limit_reached_; }
+
+  platform::Data data_for_image_type(platform::Pasteboard, platform::ImageType type) override;
+  std::optional<platform::ImageProperties> image_source_properties(platform::ImageSource source,
+                                                                   std::size_t index) override;
+  platform::Image image_source_upright_image(platform::ImageSource source, std::size_t index,
+                                             std::int32_t max_pixel_size) override;
+  platform::Data image_png_data(platform::Image image) override;
   void release(const void* object) override;
 
   struct Object;

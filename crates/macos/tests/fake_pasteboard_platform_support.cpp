@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "input/utf8.h"
+#include "png_test_data.h"
 
 namespace morvane::testing {
 
@@ -97,7 +98,8 @@ bool well_formed_url(std::string_view text) {
 
 }  // namespace
 
-FakePasteboardPlatform::FakePasteboardPlatform() = default;
+// By default an image of another type converts: its 1 x 1 properties and a 1 x 1 PNG agree.
+FakePasteboardPlatform::FakePasteboardPlatform() : encoded_png(minimal_png()) {}
 FakePasteboardPlatform::~FakePasteboardPlatform() = default;
 
 int FakePasteboardPlatform::count_calls(const std::string& name) const {
@@ -501,6 +503,36 @@ platform::Image FakePasteboardPlatform::image_source_thumbnail(platform::ImageSo
                                                                const platform::ThumbnailOptions&) {
   if (note("image_source_thumbnail") || thumbnail_fails) return nullptr;
   return reinterpret_cast<platform::Image>(owned(std::make_unique<Object>(Object{Object::Thumbnail{}})));
+}
+
+platform::Data FakePasteboardPlatform::data_for_image_type(platform::Pasteboard,
+                                                           platform::ImageType type) {
+  if (note("data_for_image_type")) return nullptr;
+  for (const FakeItem& item : items) {
+    if (const auto found = item.images.find(type); found != item.images.end()) {
+      Object::Blob blob{found->second};
+      return reinterpret_cast<platform::Data>(autoreleased(std::make_unique<Object>(Object{blob})));
+    }
+  }
+  return nullptr;
+}
+
+std::optional<platform::ImageProperties> FakePasteboardPlatform::image_source_properties(
+    platform::ImageSource, std::size_t) {
+  if (note("image_source_properties")) return std::nullopt;
+  return image_properties;
+}
+
+platform::Image FakePasteboardPlatform::image_source_upright_image(platform::ImageSource,
+                                                                   std::size_t, std::int32_t) {
+  if (note("image_source_upright_image") || upright_image_fails) return nullptr;
+  return reinterpret_cast<platform::Image>(owned(std::make_unique<Object>(Object{Object::Thumbnail{}})));
+}
+
+platform::Data FakePasteboardPlatform::image_png_data(platform::Image) {
+  if (note("image_png_data") || !encoded_png) return nullptr;
+  Object::Blob blob{*encoded_png};
+  return reinterpret_cast<platform::Data>(owned(std::make_unique<Object>(Object{blob})));
 }
 
 void FakePasteboardPlatform::release(const void* object) {

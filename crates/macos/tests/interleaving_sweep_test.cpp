@@ -65,7 +65,7 @@ bool is_mutation(std::string_view call) {
 }
 
 bool same_item(const FakeItem& a, const FakeItem& b) {
-  return a.text == b.text && a.file_url == b.file_url && a.png == b.png;
+  return a.text == b.text && a.file_url == b.file_url && a.png == b.png && a.images == b.images;
 }
 bool same_items(const std::vector<FakeItem>& a, const std::vector<FakeItem>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), same_item);
@@ -259,6 +259,7 @@ std::vector<Allowed> allowed_failures(const Scenario& s) {
           "Clipboard image exceeds the decoded-image budget",
           "Clipboard PNG payload failed complete validation",
           "Clipboard PNG failed platform validation",
+          "Clipboard image (public.tiff) could not be converted to PNG",
           "clipboard text exceeds the supported resource budget",
           "Clipboard text is not valid Unicode"}) {
       allowed.push_back({ErrorCode::ACTION_FAILED, message, DeliveryState::unknown});
@@ -496,6 +497,11 @@ std::vector<Scenario> scenarios() {
   all.push_back(read_scenario("read:text", "read:text", ReadKind::text, rich_prior()));
   all.push_back(read_scenario("read:image", "read:image", ReadKind::image, rich_prior()));
   all.push_back(read_scenario("read:file_urls", "read:file_urls", ReadKind::file_urls, rich_prior()));
+  // An image offered only as TIFF, converted to PNG.
+  FakeItem tiff_only;
+  tiff_only.images[platform::ImageType::tiff] = Bytes{'I', 'I', 42, 0};
+  all.push_back(read_scenario("read:image (TIFF only)", "read:image", ReadKind::image, {tiff_only}));
+  all.push_back(read_scenario("read:auto (TIFF only)", "read:auto", ReadKind::auto_detect, {tiff_only}));
 
   all.push_back(text_write("write:text", "hello"));
   all.push_back(text_write("write:text (1,000,000 units)", std::string(1'000'000, 'a')));

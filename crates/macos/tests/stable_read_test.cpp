@@ -81,6 +81,84 @@ TEST_F(StableReadTest, EachKindAndWhatItFinds) {
   }
 }
 
+// Images offered only in another type: read after everything read today, in the order TIFF,
+// JPEG, HEIC, GIF, BMP; budgets checked before the step they protect; the converted PNG held
+// to the PNG's rules and to the upright size the header promised.
+TEST_F(StableReadTest, ConvertedImagesOrderAndBudgets) {
+  using platform::ImageProperties;
+  using platform::ImageType;
+  const auto with_images = [](std::vector<ImageType> types, FakeItem item = {}) {
+    for (const ImageType type : types) item.images[type] = Bytes{1, 2, 3};
+    return item;
+  };
+  const auto png_of = [](std::uint32_t width, std::uint32_t height) {
+    return minimal_png(IhdrFields{.width = width, .height = height});
+  };
+  const Bytes over_budget((64u << 20) + 1, 0);
+  FakeItem huge_source;
+  huge_source.images[ImageType::tiff] = over_budget;
+  struct Case {
+    const char* name;
+    FakeItem item;
+    ReadKind kind = ReadKind::image;
+    std::optional<ImageProperties> properties = ImageProperties{2, 1, 1, 8};
+    std::optional<Bytes> encoded = Bytes();  // empty: a PNG of the upright size
+    bool decode_fails = false;
+    std::string expected;  // the metadata, or the error message
+    int decodes = 1;       // full-size decodes asked of the platform
+  };
+  const std::string not_tiff = "Clipboard image (public.tiff) could not be converted to PNG";
+  const std::string pixels = "Clipboard image exceeds the decoded-image budget";
+  const std::string encoded = "Clipboard image exceeds the 64 MiB encoded-data budget";
+  const std::string image_2x1 = R"({"height":1,"kind":"image","width":2})";
+  const Case cases[] = {
+      {.name = "TIFF only", .item = with_images({ImageType::tiff}), .expected = image_2x1},
+      {.name = "TIFF only, auto", .item = with_images({ImageType::tiff}),
+       .kind = ReadKind::auto_detect, .expected = image_2x1},
+      {.name = "PNG first",
+       .item = with_images({ImageType::tiff}, FakePasteboardPlatform::png_item(minimal_png())),
+       .expected = R"({"height":1,"kind":"image","width":1})", .decodes = 0},
+      {.name = "text before conversion in auto",
+       .item = with_images({ImageType::tiff}, FakePasteboardPlatform::text_item(u"t")),
+       .kind = ReadKind::auto_detect, .expected = R"({"kind":"text"})", .decodes = 0},
+      {.name = "JPEG before GIF and BMP",
+       .item = with_images({ImageType::bmp, ImageType::gif, ImageType::jpeg}), .decode_fails = true,
+       .expected = "Clipboard image (public.jpeg) could not be converted to PNG"},
+      {.name = "GIF before BMP", .item = with_images({ImageType::bmp, ImageType::gif}),
+       .decode_fails = true,
+       .expected = "Clipboard image (com.compuserve.gif) could not be converted to PNG"},
+      {.name = "pixel budget from the header", .item = with_images({ImageType::tiff}),
+       .properties = ImageProperties{8193, 8193, 1, 8}, .expected = pixels, .decodes = 0},
+      {.name = "zero width", .item = with_images({ImageType::tiff}),
+       .properties = ImageProperties{0, 5, 1, 8}, .expected = pixels, .decodes = 0},
+      {.name = "no properties", .item = with_images({ImageType::tiff}),
+       .properties = std::nullopt, .expected = not_tiff, .decodes = 0},
+      {.name = "quarter turn swaps the sides", .item = with_images({ImageType::tiff}),
+       .properties = ImageProperties{4, 2, 6, 8}, .encoded = png_of(2, 4),
+       .expected = R"({"height":4,"kind":"image","width":2})"},
+      {.name = "a PNG not of the upright size", .item = with_images({ImageType::tiff}),
+       .properties = ImageProperties{4, 2, 6, 8}, .encoded = png_of(4, 2), .expected = not_tiff},
+      {.name = "source over 64 MiB", .item = huge_source, .expected = encoded, .decodes = 0},
+      {.name = "PNG over 64 MiB", .item = with_images({ImageType::tiff}), .encoded = over_budget,
+       .expected = encoded},
+      {.name = "encoder fails", .item = with_images({ImageType::tiff}), .encoded = std::nullopt,
+       .expected = not_tiff},
+  };
+  for (const auto& c : cases) {
+    FakePasteboardPlatform fake;
+    fake.items = {c.item};
+    fake.image_properties = c.properties;
+    fake.upright_image_fails = c.decode_fails;
+    fake.encoded_png = c.encoded && c.encoded->empty() ? std::optional(png_of(2, 1)) : c.encoded;
+    auto outcome = stable_read_on(fake, c.kind, deadline);
+    const std::string got = outcome ? outcome->metadata.dump() : outcome.error().message;
+    EXPECT_EQ(got, c.expected) << c.name;
+    EXPECT_EQ(fake.count_calls("image_source_upright_image"), c.decodes) << c.name;
+    EXPECT_EQ(fake.live_owned_objects(), 0u) << c.name;
+    EXPECT_EQ(fake.pools_drained, 1) << c.name;
+  }
+}
+
 TEST_F(StableReadTest, FileUrlPayloadIsCompactEscapedJson) {
   fake.items = {FakePasteboardPlatform::url_item(u"file:///a"),
                 FakePasteboardPlatform::url_item(u"file:///b%22c")};

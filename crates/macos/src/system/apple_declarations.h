@@ -83,11 +83,18 @@ typedef const struct __CFData* CFDataRef;
 CFDataRef CFDataCreateWithBytesNoCopy(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length,
                                       CFAllocatorRef bytesDeallocator);
 
+typedef struct __CFData* CFMutableDataRef;
+CFMutableDataRef CFDataCreateMutable(CFAllocatorRef allocator, CFIndex capacity);
+
 // <CoreFoundation/CFNumber.h>
 typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFNumber* CFNumberRef;
 typedef CFIndex CFNumberType;
-enum : CFNumberType { kCFNumberSInt32Type = 3 };
+enum : CFNumberType { kCFNumberSInt32Type = 3, kCFNumberSInt64Type = 4 };
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+typedef unsigned long CFTypeID;
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeID CFNumberGetTypeID(void);
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType, const void* valuePtr);
@@ -101,6 +108,7 @@ extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
                                    CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks);
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
 
 // <ImageIO/CGImageSource.h>
 typedef struct CGImageSource* CGImageSourceRef;
@@ -116,6 +124,23 @@ CGImageSourceStatus CGImageSourceGetStatus(CGImageSourceRef isrc);
 CGImageSourceStatus CGImageSourceGetStatusAtIndex(CGImageSourceRef isrc, std::size_t index);
 CGImageRef CGImageSourceCreateThumbnailAtIndex(CGImageSourceRef isrc, std::size_t index,
                                                CFDictionaryRef options);
+extern const CFStringRef kCGImageSourceCreateThumbnailWithTransform;
+CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, std::size_t index,
+                                                   CFDictionaryRef options);
+
+// <ImageIO/CGImageProperties.h>
+extern const CFStringRef kCGImagePropertyPixelWidth;
+extern const CFStringRef kCGImagePropertyPixelHeight;
+extern const CFStringRef kCGImagePropertyOrientation;
+extern const CFStringRef kCGImagePropertyDepth;
+
+// <ImageIO/CGImageDestination.h>
+typedef struct CGImageDestination* CGImageDestinationRef;
+CGImageDestinationRef CGImageDestinationCreateWithData(CFMutableDataRef data, CFStringRef type,
+                                                       std::size_t count, CFDictionaryRef options);
+void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image,
+                                CFDictionaryRef properties);
+bool CGImageDestinationFinalize(CGImageDestinationRef idst);
 
 }  // extern "C"
 

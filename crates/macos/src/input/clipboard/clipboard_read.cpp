@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "input/clipboard/clipboard_file_urls.h"
+#include "input/clipboard/clipboard_image_convert.h"
 #include "input/clipboard/clipboard_rich.h"
 #include "input/clipboard/clipboard_runtime.h"
 #include "input/clipboard/imp.h"
@@ -25,12 +26,30 @@ Result<PassResult> read_text(PasteboardPlatform& platform, platform::Pasteboard 
   return PassResult(TextContent{std::move(**text)});
 }
 
-Result<PassResult> read_image(PasteboardPlatform& platform, platform::Pasteboard pasteboard,
-                              const Deadline& deadline) {
-  auto image = clipboard_rich::read_image(platform, pasteboard, deadline);
+Result<PassResult> image_result(Result<std::optional<ImageContent>> image) {
   if (!image) return fail(std::move(image.error()));
   if (!*image) return PassResult();
   return PassResult(std::move(**image));
+}
+
+Result<PassResult> read_png(PasteboardPlatform& platform, platform::Pasteboard pasteboard,
+                            const Deadline& deadline) {
+  return image_result(clipboard_rich::read_image(platform, pasteboard, deadline));
+}
+
+// An image in another type, converted: read only where the pasteboard offers no PNG (and, for
+// auto, nothing else either), so that no answer other than "none" changes.
+Result<PassResult> read_converted(PasteboardPlatform& platform, platform::Pasteboard pasteboard,
+                                  const Deadline& deadline) {
+  return image_result(
+      clipboard_image_convert::read_converted_image(platform, pasteboard, deadline));
+}
+
+Result<PassResult> read_image(PasteboardPlatform& platform, platform::Pasteboard pasteboard,
+                              const Deadline& deadline) {
+  auto png = read_png(platform, pasteboard, deadline);
+  if (!png || *png) return png;
+  return read_converted(platform, pasteboard, deadline);
 }
 
 // An empty list counts as nothing found.
@@ -47,9 +66,11 @@ Result<PassResult> read_auto(PasteboardPlatform& platform, platform::Pasteboard 
                              const Deadline& deadline) {
   auto urls = read_file_urls(platform, pasteboard, deadline);
   if (!urls || *urls) return urls;
-  auto image = read_image(platform, pasteboard, deadline);
-  if (!image || *image) return image;
-  return read_text(platform, pasteboard);
+  auto png = read_png(platform, pasteboard, deadline);
+  if (!png || *png) return png;
+  auto text = read_text(platform, pasteboard);
+  if (!text || *text) return text;
+  return read_converted(platform, pasteboard, deadline);
 }
 
 Result<PassResult> run_readers(PasteboardPlatform& platform, platform::Pasteboard pasteboard,

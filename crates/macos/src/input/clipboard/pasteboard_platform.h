@@ -63,6 +63,34 @@ struct ThumbnailOptions {
   bool cache_immediately = true;
 };
 
+// The image types read when the pasteboard holds no PNG, converted to PNG; in the order read.
+enum class ImageType { tiff, jpeg, heic, gif, bmp };
+inline constexpr ImageType kConvertedImageTypes[] = {ImageType::tiff, ImageType::jpeg,
+                                                     ImageType::heic, ImageType::gif,
+                                                     ImageType::bmp};
+
+// The UTI of each, as the pasteboard and ImageIO name it.
+constexpr std::string_view image_type_identifier(ImageType type) {
+  switch (type) {
+    case ImageType::tiff: return "public.tiff";
+    case ImageType::jpeg: return "public.jpeg";
+    case ImageType::heic: return "public.heic";
+    case ImageType::gif: return "com.compuserve.gif";
+    case ImageType::bmp: return "com.microsoft.bmp";
+  }
+  return "";
+}
+
+// What an image source's properties say of image 0 (kCGImagePropertyPixelWidth, PixelHeight,
+// Orientation, Depth): the stored size, before the orientation is applied. An absent entry is
+// nullopt, except the orientation, which is then 1.
+struct ImageProperties {
+  std::optional<std::int64_t> width;
+  std::optional<std::int64_t> height;
+  std::int64_t orientation = 1;
+  std::optional<std::int64_t> depth;
+};
+
 class PasteboardPlatform {
  public:
   virtual ~PasteboardPlatform() = default;
@@ -174,6 +202,26 @@ class PasteboardPlatform {
   // nothing; the simulated pasteboard waits on its store's lock.
   virtual void set_wait_limit(Instant) {}
   virtual bool wait_limit_reached() { return false; }
+
+  // ---- Images of other types, converted to PNG when the pasteboard offers no PNG ----
+
+  // [pasteboard dataForType:<the type's UTI>]; autoreleased; nullptr when nil. The Data is
+  // an NSData, so image_source_create takes it as it is.
+  virtual Data data_for_image_type(Pasteboard pasteboard, ImageType type) = 0;
+  // CGImageSourceCopyPropertiesAtIndex(source, index, NULL): the header's facts, read without
+  // decoding any pixel; nullopt when it returns NULL.
+  virtual std::optional<ImageProperties> image_source_properties(ImageSource source,
+                                                                 std::size_t index) = 0;
+  // CGImageSourceCreateThumbnailAtIndex with kCGImageSourceCreateThumbnailFromImageAlways,
+  // kCGImageSourceCreateThumbnailWithTransform and kCGImageSourceShouldCacheImmediately true
+  // and kCGImageSourceThumbnailMaxPixelSize = max_pixel_size: given the longer side, the whole
+  // image at full size with its orientation applied. Owned; nullptr when decoding fails.
+  virtual Image image_source_upright_image(ImageSource source, std::size_t index,
+                                           std::int32_t max_pixel_size) = 0;
+  // CFDataCreateMutable, CGImageDestinationCreateWithData(data, "public.png", 1, NULL),
+  // CGImageDestinationAddImage and CGImageDestinationFinalize, which always go together: the
+  // image encoded as PNG. Owned; nullptr when any of them fails.
+  virtual Data image_png_data(Image image) = 0;
 
   // CFRelease / -release of an owned object of any of the kinds above.
   virtual void release(const void* object) = 0;

@@ -126,6 +126,34 @@ class CfOwned {
 
 CFIndex cf_index(std::size_t size) { return static_cast<CFIndex>(size); }
 
+// A CFString of an ASCII identifier, made once and kept for the life of the process.
+CFStringRef type_string(std::string_view ascii) {
+  static std::vector<std::pair<std::string, CFStringRef>> made;
+  for (const auto& [text, string] : made) {
+    if (text == ascii) return string;
+  }
+  const std::u16string units(ascii.begin(), ascii.end());
+  const CFStringRef string = CFStringCreateWithCharacters(
+      kCFAllocatorDefault, reinterpret_cast<const UniChar*>(units.data()), cf_index(units.size()));
+  made.emplace_back(std::string(ascii), string);
+  return string;
+}
+
+CFStringRef image_type_string(platform::ImageType type) {
+  return type_string(platform::image_type_identifier(type));
+}
+
+// An integer entry of a properties dictionary; nullopt when absent or not a number.
+std::optional<std::int64_t> number_in(CFDictionaryRef dictionary, CFStringRef key) {
+  const auto number = static_cast<CFNumberRef>(CFDictionaryGetValue(dictionary, key));
+  std::int64_t value = 0;
+  if (number == nullptr || CFGetTypeID(number) != CFNumberGetTypeID() ||
+      !CFNumberGetValue(number, kCFNumberSInt64Type, &value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 // The whole string in UTF-8, or nullopt when it has no lossless UTF-8 form.
 std::optional<std::string> utf8_of(CFStringRef string) {
   const CFIndex length = CFStringGetLength(string);
@@ -386,6 +414,57 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
     if (dictionary.get() == nullptr) return nullptr;
     return handle_of<platform::Image>(CGImageSourceCreateThumbnailAtIndex(
         cg_source(source), index, static_cast<CFDictionaryRef>(dictionary.get())));
+  }
+
+  platform::Data data_for_image_type(platform::Pasteboard pasteboard,
+                                     platform::ImageType type) override {
+    return handle_of<platform::Data>(
+        send<id, id>(obj(pasteboard), sel().data_for_type, (id)image_type_string(type)));
+  }
+
+  std::optional<platform::ImageProperties> image_source_properties(platform::ImageSource source,
+                                                                   std::size_t index) override {
+    const CfOwned properties(CGImageSourceCopyPropertiesAtIndex(cg_source(source), index, nullptr));
+    if (properties.get() == nullptr) return std::nullopt;
+    const auto dictionary = static_cast<CFDictionaryRef>(properties.get());
+    return platform::ImageProperties{
+        number_in(dictionary, kCGImagePropertyPixelWidth),
+        number_in(dictionary, kCGImagePropertyPixelHeight),
+        number_in(dictionary, kCGImagePropertyOrientation).value_or(1),
+        number_in(dictionary, kCGImagePropertyDepth)};
+  }
+
+  platform::Image image_source_upright_image(platform::ImageSource source, std::size_t index,
+                                             std::int32_t max_pixel_size) override {
+    const CfOwned size(CFNumberCreate(nullptr, kCFNumberSInt32Type, &max_pixel_size));
+    if (size.get() == nullptr) return nullptr;
+    const void* keys[] = {kCGImageSourceCreateThumbnailFromImageAlways,
+                          kCGImageSourceCreateThumbnailWithTransform,
+                          kCGImageSourceShouldCacheImmediately, kCGImageSourceThumbnailMaxPixelSize};
+    const void* values[] = {kCFBooleanTrue, kCFBooleanTrue, kCFBooleanTrue, size.get()};
+    const CfOwned dictionary(CFDictionaryCreate(nullptr, keys, values, 4,
+                                                &kCFTypeDictionaryKeyCallBacks,
+                                                &kCFTypeDictionaryValueCallBacks));
+    if (dictionary.get() == nullptr) return nullptr;
+    return handle_of<platform::Image>(CGImageSourceCreateThumbnailAtIndex(
+        cg_source(source), index, static_cast<CFDictionaryRef>(dictionary.get())));
+  }
+
+  platform::Data image_png_data(platform::Image image) override {
+    const CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+    if (data == nullptr) return nullptr;
+    const CfOwned destination(CGImageDestinationCreateWithData(
+        data, type_string(platform::kPngTypeIdentifier), 1, nullptr));
+    bool done = false;
+    if (destination.get() != nullptr) {
+      const auto writer =
+          static_cast<CGImageDestinationRef>(const_cast<void*>(destination.get()));
+      CGImageDestinationAddImage(writer, reinterpret_cast<CGImageRef>(image), nullptr);
+      done = CGImageDestinationFinalize(writer);
+    }
+    if (done) return handle_of<platform::Data>(data);
+    CFRelease(data);
+    return nullptr;
   }
 
   // Every owned object of the seam is a CoreFoundation object or toll-free bridged to one

@@ -20,6 +20,7 @@
 #include "input/clipboard/pasteboard_platform.h"
 #include "input/clipboard/pasteboard_platform_testing.h"
 #include "input/clipboard/sim/communication_failure_sim.h"
+#include "input/clipboard/sim/image_conversion_sim.h"
 #include "input/clipboard/sim/pasteboard_store_sim.h"
 #include "input/clipboard/sim/png_image_source_sim.h"
 #include "input/clipboard/sim/url_conversion_sim.h"
@@ -92,9 +93,18 @@ struct UrlHandle final : Object {
   std::optional<FileReference> reference;  // taken over from the string it was made from
 };
 
+// ImageIO tells the type from the bytes: PNG, or one of the types converted to PNG.
+ImageSourceFacts facts_of(ByteView bytes) {
+  ImageSourceFacts facts = inspect_image_data(bytes);
+  if (!facts.type.empty()) return facts;
+  std::string converted = converted_image_type(bytes);
+  if (converted.empty()) return facts;
+  return ImageSourceFacts{std::move(converted), 1, platform::kImageStatusComplete};
+}
+
 struct ImageSourceHandle final : Object {
   ImageSourceHandle(std::shared_ptr<const void> k, ByteView b, bool checked)
-      : keep(std::move(k)), bytes(b), crcs_checked(checked), facts(inspect_image_data(b)) {}
+      : keep(std::move(k)), bytes(b), crcs_checked(checked), facts(facts_of(b)) {}
   std::shared_ptr<const void> keep;
   ByteView bytes;
   bool crcs_checked;
@@ -102,6 +112,24 @@ struct ImageSourceHandle final : Object {
 };
 
 struct ImageHandle final : Object {};
+
+// A decoded image of another type, waiting to be encoded as PNG.
+struct DecodedImageHandle final : Object {
+  explicit DecodedImageHandle(DecodedImage i) : image(std::move(i)) {}
+  DecodedImage image;
+};
+
+// The image types the stand-in decodes; the others it treats as absent.
+std::optional<EntryType> decodable_entry_type(platform::ImageType type) {
+  switch (type) {
+    case platform::ImageType::tiff: return EntryType::tiff;
+    case platform::ImageType::jpeg: return EntryType::jpeg;
+    case platform::ImageType::heic:
+    case platform::ImageType::gif:
+    case platform::ImageType::bmp: return std::nullopt;
+  }
+  return std::nullopt;
+}
 
 template <typename T>
 T* as(const void* handle) {
@@ -567,6 +595,48 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   bool wait_limit_reached() override { return t_wait_limit_reached; }
+
+  platform::Data data_for_image_type(platform::Pasteboard pasteboard,
+                                     platform::ImageType type) override {
+    auto contents = current(pasteboard);
+    const auto entry = decodable_entry_type(type);
+    if (!contents || !entry) return nullptr;
+    const Value* value = contents->first(*entry);
+    if (value == nullptr) return nullptr;
+    return handle_of<platform::Data>(
+        autorelease(std::make_unique<DataHandle>(value->keep, value->bytes)));
+  }
+
+  std::optional<platform::ImageProperties> image_source_properties(platform::ImageSource source,
+                                                                   std::size_t index) override {
+    auto* handle = as<ImageSourceHandle>(source);
+    if (handle == nullptr || index != 0) return std::nullopt;
+    const auto header = read_image_header(handle->bytes);
+    if (!header) return std::nullopt;
+    return platform::ImageProperties{header->width, header->height, header->orientation,
+                                     header->depth};
+  }
+
+  platform::Image image_source_upright_image(platform::ImageSource source, std::size_t index,
+                                             std::int32_t) override {
+    // The whole image is decoded and kept as stored; its orientation is applied as it is
+    // encoded, so that no second full-size copy is made to turn it.
+    auto* handle = as<ImageSourceHandle>(source);
+    if (handle == nullptr || index != 0) return nullptr;
+    auto image = decode_image(handle->bytes);
+    if (!image) return nullptr;
+    return handle_of<platform::Image>(
+        owned(std::make_unique<DecodedImageHandle>(std::move(*image))));
+  }
+
+  platform::Data image_png_data(platform::Image image) override {
+    auto* handle = as<DecodedImageHandle>(image);
+    if (handle == nullptr) return nullptr;
+    auto png = encode_png(handle->image);
+    if (!png) return nullptr;
+    return handle_of<platform::Data>(
+        owned(std::make_unique<DataHandle>(std::move(png->keep), png->bytes)));
+  }
 
   void release(const void* object) override {
     delete static_cast<Object*>(const_cast<void*>(object));

@@ -58,7 +58,7 @@ bool all_zero(ByteView bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-bool known_type(std::uint16_t type) { return type >= 1 && type <= 4; }
+bool known_type(std::uint16_t type) { return type >= 1 && type <= 9; }
 
 bool is_utf16(EntryType type) { return type == EntryType::string || type == EntryType::file_url; }
 
@@ -177,6 +177,17 @@ std::optional<FileReference> FileReference::decode(const Value& value) {
   const ByteView path = value.bytes.subspan(16);
   return FileReference{get_le<std::uint64_t>(value.bytes, 0), get_le<std::uint64_t>(value.bytes, 8),
                        std::string(path.begin(), path.end())};
+}
+
+std::optional<EntryType> entry_type_of_data(std::string_view uti) {
+  static constexpr std::pair<std::string_view, EntryType> kTypes[] = {
+      {"public.png", EntryType::png},          {"public.tiff", EntryType::tiff},
+      {"public.jpeg", EntryType::jpeg},        {"public.heic", EntryType::heic},
+      {"com.compuserve.gif", EntryType::gif},  {"com.microsoft.bmp", EntryType::bmp}};
+  for (const auto& [name, type] : kTypes) {
+    if (name == uti) return type;
+  }
+  return std::nullopt;
 }
 
 const Value* StoreItem::find(EntryType type) const {

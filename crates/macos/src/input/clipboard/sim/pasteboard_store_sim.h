@@ -9,7 +9,8 @@
 //     i64 change count, i64 access behaviour, u64 owner token, u32 item count,
 //     u32 entry count, u32 CRC-32 of the header's first 48 bytes and the entry table, u32 zero
 //   entry table (32 bytes an entry, in item order, then in the order each item's types were
-//     declared): u32 item index, u16 type (1 string, 2 PNG, 3 file URL, 4 file reference),
+//     declared): u32 item index, u16 type (1 string, 2 PNG, 3 file URL, 4 file reference,
+//     5 TIFF, 6 JPEG, 7 HEIC, 8 GIF, 9 BMP),
 //     u16 zero, u64 value offset, u64 value length, u32 CRC-32 of the value, u32 zero
 //   values: each at the next multiple of 8 after the previous one (zero padding); the file
 //     ends where the last value ends. Strings are UTF-16LE. A file reference is u64 device,
@@ -38,7 +39,22 @@ static_assert(std::endian::native == std::endian::little,
 
 // file_reference is not a pasteboard type: it records, beside an item's file reference URL,
 // which file that URL names (see FileReference).
-enum class EntryType : std::uint16_t { string = 1, png = 2, file_url = 3, file_reference = 4 };
+enum class EntryType : std::uint16_t {
+  string = 1,
+  png = 2,
+  file_url = 3,
+  file_reference = 4,
+  // Image data of other types, held as the bytes another application wrote.
+  tiff = 5,
+  jpeg = 6,
+  heic = 7,
+  gif = 8,
+  bmp = 9,
+};
+
+// The entry type that holds data of a pasteboard type given by its UTI (PNG and the image
+// types above); nullopt for one the store cannot hold as bytes.
+std::optional<EntryType> entry_type_of_data(std::string_view uti);
 
 // The bytes of one stored value; `keep` holds whatever owns them (a store mapping or a buffer).
 struct Value {
