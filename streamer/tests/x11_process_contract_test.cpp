@@ -1,5 +1,5 @@
-// The streamer's process contract: the standard descriptors it starts with, and a standard
-// output that is a file which cannot take a whole record.
+// The streamer's process contract: the standard descriptors it starts with, a standard output
+// that is a file which cannot take a whole record, and the stop signals.
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -139,8 +139,8 @@ TEST(StreamerOnX11, KilledServerStopsTheStreamer) {
   EXPECT_EQ(error.back(), '\n');
 }
 
-// Records at the size the screen is resized to, within the width limit: frames are
-// captured at the new size, and the reader is still watched.
+// A departed reader ends the streamer whether the screen changes, stays still, or is shrunk
+// through RandR; a shrunk screen first gives records at its new size, under the width limit.
 TEST(StreamerOnX11, ClosedReaderEndsTheStreamer) {
   struct Case {
     const char* name;
