@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 namespace morvane::streamer {
 
@@ -100,16 +101,19 @@ StopSignals& StopSignals::install() {
   // Without the pipe the signals keep their default action: a cut record, as before.
   if (!make_stop_pipe(fds)) return stops;
   stop_pipe_write = fds[1];
-  const int read_end = fds[0];
-  std::thread([read_end] {
+  std::vector<int> handled;
+  for (int number : stop_signal_numbers) {
+    if (ignored_at_launch(number)) continue;
+    set_disposition(number, note_stop_signal);
+    handled.push_back(number);
+  }
+  // A signal that comes before the thread runs waits in the pipe.
+  std::thread([read_end = fds[0], handled] {
     const int signal = read_stop_signal(read_end);
     if (signal != 0) stops.stop_on_signal(signal);
     // The pipe failed, which it cannot: let later signals act as if never handled.
-    for (int number : stop_signal_numbers) set_disposition(number, SIG_DFL);
+    for (int number : handled) set_disposition(number, SIG_DFL);
   }).detach();
-  for (int number : stop_signal_numbers) {
-    if (!ignored_at_launch(number)) set_disposition(number, note_stop_signal);
-  }
   return stops;
 }
 
