@@ -36,6 +36,9 @@ struct Sample {
   bool valid = true;
   std::optional<BgraImage> image;
   FrameStatusValue status;
+  // The size the frame was captured at, from a platform that follows a display whose size
+  // changes; unset means the configured size.
+  std::optional<CaptureSize> capture_size;
 };
 
 class JpegEncoder {
@@ -53,10 +56,13 @@ class ByteSink {
   virtual std::expected<void, std::string> write_all(std::span<const std::uint8_t> bytes) = 0;
   // Reports a reader that has gone away, without writing anything.
   virtual std::expected<void, std::string> check_reader() = 0;
-  // Where the next byte lands when the output is a regular file; nothing for a pipe, a
-  // terminal or a device, which cannot take back what they were given.
+  // Where the next byte lands when the output is a regular file (its end when it is open for
+  // appending); nothing for a pipe, a terminal or a device, which cannot take back what they
+  // were given.
   virtual std::optional<std::uint64_t> file_position() = 0;
-  // Cuts a regular file back to `position` and goes on writing from there.
+  // Cuts a regular file back to `position`, the last one asked for, and goes on writing from
+  // there; it never takes what the file held before this output wrote to it, nor what another
+  // writer appended.
   virtual std::expected<void, std::string> truncate_to(std::uint64_t position) = 0;
 };
 
@@ -87,6 +93,9 @@ enum class PixelFormat : std::uint32_t { bgra = 0x42475241 };  // 'BGRA'
 
 struct StreamConfiguration {
   CaptureSize size;
+  // The width limit `size` was chosen under, for a stream that follows a display whose size
+  // changes.
+  std::int64_t maximum_width = 1024;
   // Minimum frame interval as a media time: value / timescale seconds.
   std::int64_t minimum_frame_interval_value = 1;
   std::int32_t minimum_frame_interval_timescale = 30;

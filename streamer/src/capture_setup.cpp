@@ -22,15 +22,17 @@ StreamConfiguration stream_configuration(CaptureSize size, std::int64_t frames_p
   return configuration;
 }
 
-std::expected<RunningCapture, std::string> set_up_capture(CapturePlatform& platform,
-                                                          const StreamerOptions& options) {
+std::expected<RunningCapture, std::string> set_up_capture(
+    CapturePlatform& platform, const StreamerOptions& options,
+    const std::function<void(FrameOutput&)>& before_start) {
   auto displays = platform.shareable_displays();
   if (!displays) return std::unexpected(capture_failed(displays.error()));
   if (displays->empty()) return std::unexpected(std::string("no display available"));
   const Display display = displays->front();
 
   const CaptureSize size = capture_size(display.width, display.height, options.maximum_width);
-  const StreamConfiguration configuration = stream_configuration(size, options.frames_per_second);
+  StreamConfiguration configuration = stream_configuration(size, options.frames_per_second);
+  configuration.maximum_width = options.maximum_width;
 
   auto encoder = platform.make_jpeg_encoder();
   if (!encoder) return std::unexpected(capture_failed(encoder.error()));
@@ -38,6 +40,7 @@ std::expected<RunningCapture, std::string> set_up_capture(CapturePlatform& platf
   running.output = std::make_unique<FrameOutput>(size, options.quality, std::move(*encoder),
                                                  platform.standard_output(),
                                                  platform.process_end());
+  if (before_start) before_start(*running.output);
 
   auto stream = platform.make_stream(display, configuration, *running.output);
   if (!stream) return std::unexpected(capture_failed(stream.error()));

@@ -22,6 +22,7 @@ X11CaptureStream::X11CaptureStream(XConnection connection,
       configuration_(configuration),
       interval_(frame_interval(configuration)),
       delegate_(delegate),
+      capture_size_(configuration.size),
       scaler_(configuration.size) {}
 
 X11CaptureStream::~X11CaptureStream() {
@@ -46,19 +47,19 @@ std::expected<void, std::string> X11CaptureStream::start() {
   auto grabber = ScreenGrabber::create(connection_);
   if (!grabber) return std::unexpected(grabber.error());
   grabber_.emplace(std::move(*grabber));
+  // The screen may have changed size since the display was listed.
+  fit_capture_size_to_screen();
   worker_ = std::thread([this] { run(); });
   return {};
 }
 
 void X11CaptureStream::run() {
   auto next = std::chrono::steady_clock::now();
-  bool first = true;
   while (wait_for_next_tick(next)) {
-    if (!deliver_sample(first)) {
-      delegate_.on_stop(connection_.error_description());
+    if (auto delivered = deliver_sample(); !delivered) {
+      delegate_.on_stop(delivered.error());
       return;
     }
-    first = false;
   }
 }
 
@@ -70,23 +71,58 @@ bool X11CaptureStream::wait_for_next_tick(std::chrono::steady_clock::time_point&
   return true;
 }
 
-bool X11CaptureStream::deliver_sample(bool first) {
-  const bool changed = grabber_->take_changes() || first;
-  if (connection_.broken()) return false;
+std::expected<void, std::string> X11CaptureStream::deliver_sample() {
+  const bool changed = grabber_->take_changes() || grab_due_;
+  if (connection_.broken()) return std::unexpected(connection_.error_description());
   Sample sample;
   if (changed) {
-    auto grabbed = grabber_->grab();
-    if (connection_.broken()) return false;
-    // A refused grab drops this frame only; the next tick tries again.
-    if (!grabbed) return true;
-    last_image_ = scaler_.scale(*grabbed);
+    auto frame = grab_frame();
+    if (connection_.broken()) return std::unexpected(connection_.error_description());
+    if (!frame) return std::unexpected(frame.error());
+    last_image_ = *frame;
     sample.status = static_cast<std::int64_t>(FrameStatus::complete);
   } else {
     sample.status = static_cast<std::int64_t>(FrameStatus::idle);
   }
+  // Without an image (a refused grab) the sample still lets the output look for a departed
+  // reader.
   sample.image = last_image_;
+  sample.capture_size = capture_size_;
   output_->on_sample(sample);
-  return true;
+  return {};
+}
+
+std::expected<std::optional<BgraImage>, std::string> X11CaptureStream::grab_frame() {
+  if (grabber_->screen_resized()) {
+    if (auto followed = follow_screen_size(); !followed) return std::unexpected(followed.error());
+  }
+  auto grabbed = grabber_->grab();
+  // A refused grab drops this frame only; the next tick tries again, damage or not.
+  grab_due_ = !grabbed;
+  if (!grabbed) return std::nullopt;
+  return scaler_.scale(*grabbed);
+}
+
+std::expected<void, std::string> X11CaptureStream::follow_screen_size() {
+  // Both the last image and the old segment go; the segment is freed before the new one is
+  // made.
+  last_image_.reset();
+  grabber_.reset();
+  auto grabber = ScreenGrabber::create(connection_);
+  if (!grabber) {
+    return std::unexpected("cannot capture the screen at its new size: " + grabber.error());
+  }
+  grabber_.emplace(std::move(*grabber));
+  fit_capture_size_to_screen();
+  return {};
+}
+
+void X11CaptureStream::fit_capture_size_to_screen() {
+  const CaptureSize size =
+      capture_size(grabber_->width(), grabber_->height(), configuration_.maximum_width);
+  if (size == capture_size_) return;
+  capture_size_ = size;
+  scaler_ = FrameScaler(size);
 }
 
 }  // namespace morvane::streamer

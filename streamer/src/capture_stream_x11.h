@@ -19,7 +19,8 @@ namespace morvane::streamer {
 // The screen of an X display as a stream of samples, delivered one after another on the
 // stream's own worker thread (its serial queue). Each sample is handled before the next
 // capture, so at most one frame waits at any time, well within the configured queue depth.
-// The pointer is not drawn.
+// The pointer is not drawn. When the screen changes size the stream goes on at the new size,
+// scaled under the same width limit, and each sample says the size it was captured at.
 class X11CaptureStream final : public CaptureStream {
  public:
   X11CaptureStream(XConnection connection, const StreamConfiguration& configuration,
@@ -33,9 +34,14 @@ class X11CaptureStream final : public CaptureStream {
   void run();
   // Sleeps until `next` and moves it on by one interval; false once the stream is stopping.
   bool wait_for_next_tick(std::chrono::steady_clock::time_point& next);
-  // One sample: a fresh grab when the screen changed, else the last image marked idle.
-  // False when the connection broke.
-  bool deliver_sample(bool first);
+  // One sample: a fresh grab when the screen changed, else the last image marked idle. The
+  // error is why the stream cannot go on.
+  std::expected<void, std::string> deliver_sample();
+  // The screen's pixels at the capture size; nothing when the server refused them.
+  std::expected<std::optional<BgraImage>, std::string> grab_frame();
+  // A new grabber for the screen's new size, and the capture size and scaler to match.
+  std::expected<void, std::string> follow_screen_size();
+  void fit_capture_size_to_screen();
 
   XConnection connection_;
   StreamConfiguration configuration_;
@@ -43,8 +49,12 @@ class X11CaptureStream final : public CaptureStream {
   StreamOutput& delegate_;
   StreamOutput* output_ = nullptr;
   std::optional<ScreenGrabber> grabber_;
+  CaptureSize capture_size_;
   FrameScaler scaler_;
+  // Points into the grabber's segment or the scaler's buffer.
   std::optional<BgraImage> last_image_;
+  // Set for the first frame and after a refused grab: grab whether or not damage was seen.
+  bool grab_due_ = true;
   // A plain thread and flag rather than std::jthread: libc++, the macOS build's library, has
   // no std::stop_token yet.
   std::mutex sleep_mutex_;

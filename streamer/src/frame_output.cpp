@@ -21,7 +21,7 @@ void FrameOutput::on_sample(const Sample& sample) {
   const std::span<const std::uint8_t> jpeg = encoder_->encode(*sample.image, quality_);
   // The header's length is 32-bit; a larger image would be announced with a wrong length.
   if (jpeg.empty() || jpeg.size() > std::numeric_limits<std::uint32_t>::max()) return;
-  write_record(jpeg);
+  write_record(jpeg, sample.capture_size.value_or(size_));
 }
 
 void FrameOutput::on_stop(std::string_view description) {
@@ -29,15 +29,22 @@ void FrameOutput::on_stop(std::string_view description) {
   // record, so the process never ends with half of one on the stream, and writes no more.
   std::lock_guard guard(lock_);
   output_closed_ = true;
-  end_.fail("screen capture stopped: " + std::string(description));
+  end_with("screen capture stopped: " + std::string(description));
 }
 
-void FrameOutput::write_record(std::span<const std::uint8_t> jpeg) {
+void FrameOutput::close_for_stop_signal(std::chrono::milliseconds bound) {
+  stop_signalled_ = true;
+  if (!lock_.try_lock_for(bound)) return;
+  output_closed_ = true;
+  lock_.unlock();
+}
+
+void FrameOutput::write_record(std::span<const std::uint8_t> jpeg, CaptureSize size) {
   const auto header = encode_record_header(static_cast<std::uint32_t>(jpeg.size()),
-                                           static_cast<std::uint32_t>(size_.width),
-                                           static_cast<std::uint32_t>(size_.height));
+                                           static_cast<std::uint32_t>(size.width),
+                                           static_cast<std::uint32_t>(size.height));
   std::lock_guard guard(lock_);
-  if (output_closed_) return;
+  if (output_closed_ || stop_signalled_) return;
   const std::optional<std::uint64_t> record_start = out_.file_position();
   auto written = out_.write_all(header);
   if (written) written = out_.write_all(jpeg);
@@ -57,7 +64,13 @@ void FrameOutput::check_reader() {
 void FrameOutput::output_failed(const std::string& reason) {
   // Retrying would repeat part of a record to nobody; the stream's only product is gone.
   output_closed_ = true;
-  end_.fail("frame output failed: " + reason);
+  end_with("frame output failed: " + reason);
+}
+
+void FrameOutput::end_with(const std::string& line) {
+  // The host asked for the signal's ending; a reader that left meanwhile does not change it.
+  if (stop_signalled_) return;
+  end_.fail(line);
 }
 
 }  // namespace morvane::streamer

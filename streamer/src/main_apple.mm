@@ -30,14 +30,15 @@ int main(int argc, char** argv) {
   CapturePlatform& platform = *make_screen_capture_platform().release();
   auto& running = *new std::optional<RunningCapture>();
   if (launch_failure) platform.process_end().fail(*launch_failure);
+  StopSignals& stops = StopSignals::install();
 
   const StreamerOptions options = parse_streamer_options(args);
   @autoreleasepool {
     NSApplication* app = [NSApplication sharedApplication];
     [app setActivationPolicy:NSApplicationActivationPolicyProhibited];
-    std::thread([&platform, &running, options] {
+    std::thread([&platform, &running, &stops, options] {
       @autoreleasepool {
-        run_capture_set_up(platform, options, running);
+        run_capture_set_up(platform, options, running, &stops);
       }
     }).detach();
     [app run];

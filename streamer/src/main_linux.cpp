@@ -1,5 +1,6 @@
 // frame_streamer on X11: the set-up runs on its own thread while the main thread only waits,
-// as the main thread of the platform's event loop would; the process ends through _exit.
+// as the main thread of the platform's event loop would; the process ends through _exit, or by
+// a stop signal.
 
 #include <unistd.h>
 
@@ -21,9 +22,10 @@ int main(int argc, char** argv) {
   const std::optional<std::string> launch_failure = prepare_process();
   X11CapturePlatform platform;
   if (launch_failure) platform.process_end().fail(*launch_failure);
+  StopSignals& stops = StopSignals::install();
 
   const StreamerOptions options = parse_streamer_options(args);
   std::optional<RunningCapture> running;
-  std::thread set_up([&] { run_capture_set_up(platform, options, running); });
+  std::thread set_up([&] { run_capture_set_up(platform, options, running, &stops); });
   for (;;) pause();
 }

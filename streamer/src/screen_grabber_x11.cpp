@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace morvane::streamer {
@@ -54,6 +55,16 @@ std::expected<void, std::string> check_pixel_layout(const xcb_setup_t* setup,
     }
   }
   return std::unexpected(std::string("X screen colour layout is not 8-bit RGB"));
+}
+
+// The root window's size now: the connection set-up's copy in xcb_screen_t is not updated
+// when RandR resizes the screen.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> root_size(xcb_connection_t* connection,
+                                                                  xcb_window_t root) {
+  auto geometry = owned(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, root),
+                                               nullptr));
+  if (!geometry) return std::nullopt;
+  return std::pair{geometry->width, geometry->height};
 }
 
 }  // namespace
@@ -147,19 +158,26 @@ std::expected<ScreenGrabber, std::string> ScreenGrabber::create(XConnection& con
   if (!extension_present(c, &xcb_shm_id)) {
     return std::unexpected(std::string("the X server has no MIT-SHM extension"));
   }
-  const std::size_t size =
-      static_cast<std::size_t>(screen->width_in_pixels) * screen->height_in_pixels * 4;
-  auto segment = ShmSegment::create(c, size);
+  const auto size = root_size(c, screen->root);
+  if (!size) return std::unexpected(std::string("the X server did not give the screen's size"));
+  const auto [width, height] = *size;
+  auto segment = ShmSegment::create(c, static_cast<std::size_t>(width) * height * 4);
   if (!segment) return std::unexpected(segment.error());
   auto damage = DamageWatch::create(c, screen->root);
   if (!damage) return std::unexpected(damage.error());
-  return ScreenGrabber(connection, screen, std::move(*segment), std::move(*damage));
+  return ScreenGrabber(connection, screen, width, height, std::move(*segment),
+                       std::move(*damage));
+}
+
+bool ScreenGrabber::screen_resized() {
+  const auto size = root_size(connection_.get(), screen_->root);
+  return size && *size != std::pair{width_, height_};
 }
 
 std::expected<BgraImage, std::string> ScreenGrabber::grab() {
   xcb_connection_t* c = connection_.get();
-  const std::uint16_t width = screen_->width_in_pixels;
-  const std::uint16_t height = screen_->height_in_pixels;
+  const std::uint16_t width = width_;
+  const std::uint16_t height = height_;
   xcb_generic_error_t* error = nullptr;
   auto reply = owned(xcb_shm_get_image_reply(
       c,

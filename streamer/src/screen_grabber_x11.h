@@ -57,7 +57,8 @@ class DamageWatch {
   std::uint8_t notify_event_ = 0;
 };
 
-// Reads the whole first screen through MIT-SHM into one reused segment.
+// Reads the whole first screen through MIT-SHM into one reused segment, sized for the screen
+// as it was when the grabber was made.
 class ScreenGrabber {
  public:
   static std::expected<ScreenGrabber, std::string> create(XConnection& connection);
@@ -65,14 +66,21 @@ class ScreenGrabber {
   // The screen's pixels, valid until the next grab; an error when the server refused.
   std::expected<BgraImage, std::string> grab();
   bool take_changes() { return damage_.take_changes(); }
+  // Whether the screen is no longer the size this grabber was made for (RandR resized it);
+  // false when the server did not answer, which the connection's state then tells.
+  bool screen_resized();
+  std::uint16_t width() const { return width_; }
+  std::uint16_t height() const { return height_; }
 
  private:
-  ScreenGrabber(XConnection& connection, xcb_screen_t* screen, ShmSegment segment,
-                DamageWatch damage)
-      : connection_(connection), screen_(screen), segment_(std::move(segment)),
-        damage_(std::move(damage)) {}
+  ScreenGrabber(XConnection& connection, xcb_screen_t* screen, std::uint16_t width,
+                std::uint16_t height, ShmSegment segment, DamageWatch damage)
+      : connection_(connection), screen_(screen), width_(width), height_(height),
+        segment_(std::move(segment)), damage_(std::move(damage)) {}
   XConnection& connection_;
   xcb_screen_t* screen_;
+  std::uint16_t width_;
+  std::uint16_t height_;
   ShmSegment segment_;
   DamageWatch damage_;
 };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -53,6 +54,41 @@ TEST(DescriptorSink, RegularFileIsCutBackAndWrittenOnFromTheCut) {
     // Whoever writes next on this descriptor leaves no hole.
     ASSERT_TRUE(sink.write_all(bytes_of("next")).has_value());
     EXPECT_EQ(file.contents(), "whole,next") << "flags " << flags;
+    ::close(fd);
+  }
+}
+
+// What the file held before the sink first wrote, and what another writer appended, is never
+// cut, whatever the descriptor's offset says.
+TEST(DescriptorSink, CutNeverTakesOtherBytes) {
+  struct Case {
+    const char* name;
+    int flags;
+    std::uint64_t position;  // of the record, as the sink gives it
+    const char* others;      // appended by another writer during the record
+    const char* left;
+  };
+  const Case cases[] = {
+      {"appending: the record starts at the end", O_WRONLY | O_APPEND, 8, "", "earlier,"},
+      {"appending: another writer appended", O_WRONLY | O_APPEND, 8, "theirs",
+       "earlier,parttheirs"},
+      {"overwriting from the start", O_WRONLY, 0, "", "partier,"},
+  };
+  for (const auto& c : cases) {
+    TempFile file;
+    ASSERT_EQ(::pwrite(file.fd, "earlier,", 8, 0), 8);
+    const int fd = ::open(file.path.c_str(), c.flags);
+    ASSERT_GE(fd, 0);
+    DescriptorSink sink(fd);
+    const std::optional<std::uint64_t> position = sink.file_position();
+    EXPECT_EQ(position, c.position) << c.name;
+    ASSERT_TRUE(sink.write_all(bytes_of("part")).has_value());
+    const int other = ::open(file.path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::write(other, c.others, std::strlen(c.others)),
+              static_cast<ssize_t>(std::strlen(c.others)));
+    ::close(other);
+    (void)sink.truncate_to(position.value_or(0));
+    EXPECT_EQ(file.contents(), c.left) << c.name;
     ::close(fd);
   }
 }

@@ -139,16 +139,46 @@ TEST(StreamerOnX11, KilledServerStopsTheStreamer) {
   EXPECT_EQ(error.back(), '\n');
 }
 
+// A departed reader ends the streamer whether the screen changes, stays still, or is shrunk
+// through RandR; a shrunk screen first gives records at its new size, under the width limit.
 TEST(StreamerOnX11, ClosedReaderEndsTheStreamer) {
-  for (bool changing : {true, false}) {
-    VirtualScreen screen = start_screen(640, 480);
+  struct Case {
+    const char* name;
+    bool changing;
+    std::optional<std::pair<int, int>> shrunk_to;
+  };
+  const Case cases[] = {
+      {"changing screen", true, std::nullopt},
+      {"still screen", false, std::nullopt},
+      {"changing screen shrunk by RandR", true, std::pair{800, 600}},
+  };
+  for (const auto& c : cases) {
+    VirtualScreen screen = c.shrunk_to ? start_screen() : start_screen(640, 480);
     std::optional<Flicker> flicker;
-    if (changing) flicker.emplace(screen.display());
-    ChildProcess streamer = start_streamer(screen.display());
-    ASSERT_TRUE(first_record(streamer).has_value());
+    if (c.changing) flicker.emplace(screen.display());
+    ChildProcess streamer =
+        start_streamer(screen.display(), c.shrunk_to ? std::vector<std::string>{"--fps", "10"}
+                                                     : std::vector<std::string>{});
+    ASSERT_TRUE(first_record(streamer).has_value()) << c.name;
+    if (c.shrunk_to) {
+      auto painter = ScreenPainter::connect(screen.display());
+      ASSERT_TRUE(painter.has_value()) << painter.error();
+      const auto [width, height] = *c.shrunk_to;
+      ASSERT_TRUE(painter->resize(width, height).has_value()) << c.name;
+      std::optional<Record> resized = read_record(streamer, record_wait);
+      while (resized && resized->width != static_cast<std::uint32_t>(width)) {
+        resized = read_record(streamer, record_wait);
+      }
+      ASSERT_TRUE(resized.has_value()) << c.name << ": no record at the new size";
+      EXPECT_EQ(resized->height, static_cast<std::uint32_t>(height)) << c.name;
+      auto image = decode_jpeg(resized->jpeg);
+      ASSERT_TRUE(image.has_value()) << image.error();
+      EXPECT_EQ(image->width, width) << c.name;
+      EXPECT_EQ(image->height, height) << c.name;
+    }
     streamer.close_stdout();
-    EXPECT_EQ(streamer.wait_exit(5s), 1) << (changing ? "changing" : "still") << " screen";
-    EXPECT_EQ(streamer.read_stderr(), "frame output failed: Broken pipe\n");
+    EXPECT_EQ(streamer.wait_exit(5s), 1) << c.name;
+    EXPECT_EQ(streamer.read_stderr(), "frame output failed: Broken pipe\n") << c.name;
   }
 }
 

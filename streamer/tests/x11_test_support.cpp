@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <turbojpeg.h>
 #include <unistd.h>
+#include <xcb/randr.h>
 
 #include <cerrno>
 #include <algorithm>
@@ -112,7 +113,9 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::vector<s
   const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   int output = out.write;
   if (!setup.output_file.empty()) {
-    output = ::open(setup.output_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int keep_or_empty = setup.append_to_output_file ? O_APPEND : O_TRUNC;
+    output = ::open(setup.output_file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | keep_or_empty,
+                    0600);
   }
   std::vector<std::string> args = argv;
   std::vector<std::string> env = environment_with_display(display);
@@ -131,6 +134,15 @@ std::expected<ChildProcess, std::string> ChildProcess::spawn(const std::vector<s
       ::dup2(output, 1);
       ::dup2(err.write, 2);
       for (int fd : setup.closed) ::close(fd);
+      // A host starts its children with the stop signals' default actions, whatever this test
+      // process was started with.
+      struct sigaction default_action {};
+      default_action.sa_handler = SIG_DFL;
+      ::sigaction(SIGTERM, &default_action, nullptr);
+      ::sigaction(SIGINT, &default_action, nullptr);
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
       if (setup.file_size_limit) {
         const rlimit limit{*setup.file_size_limit, *setup.file_size_limit};
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -186,6 +198,14 @@ bool ChildProcess::read_exact(std::uint8_t* out, std::size_t size, Clock::time_p
     size -= static_cast<std::size_t>(got);
   }
   return true;
+}
+
+std::size_t ChildProcess::read_some(std::uint8_t* out, std::size_t size, milliseconds wait) {
+  if (!readable(out_, static_cast<int>(wait.count()))) return 0;
+  ssize_t got = -1;
+  while ((got = ::read(out_, out, size)) < 0 && errno == EINTR) {
+  }
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
 }
 
 bool ChildProcess::stdout_readable(milliseconds wait) {
@@ -296,6 +316,34 @@ void ScreenPainter::show(const std::vector<std::uint8_t>& pixels, int first_row,
   }
   xcb_free_gc(c, gc);
   std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+std::expected<void, std::string> ScreenPainter::resize(int width, int height) {
+  xcb_connection_t* c = connection_.get();
+  const xcb_window_t root = connection_.first_screen()->root;
+  std::unique_ptr<xcb_randr_get_screen_resources_current_reply_t, decltype(&std::free)> resources(
+      xcb_randr_get_screen_resources_current_reply(
+          c, xcb_randr_get_screen_resources_current(c, root), nullptr),
+      &std::free);
+  if (!resources) return std::unexpected(std::string("no RandR screen resources"));
+  const xcb_randr_crtc_t* crtcs = xcb_randr_get_screen_resources_current_crtcs(resources.get());
+  for (int i = 0; i < resources->num_crtcs; ++i) {
+    std::free(xcb_randr_set_crtc_config_reply(
+        c,
+        xcb_randr_set_crtc_config(c, crtcs[i], XCB_CURRENT_TIME, resources->config_timestamp, 0,
+                                  0, XCB_NONE, XCB_RANDR_ROTATION_ROTATE_0, 0, nullptr),
+        nullptr));
+  }
+  // Millimetres for 96 dots an inch.
+  xcb_generic_error_t* error = xcb_request_check(
+      c, xcb_randr_set_screen_size_checked(c, root, static_cast<std::uint16_t>(width),
+                                           static_cast<std::uint16_t>(height),
+                                           static_cast<std::uint32_t>(width * 254 / 960),
+                                           static_cast<std::uint32_t>(height * 254 / 960)));
+  if (error == nullptr) return {};
+  const int code = error->error_code;
+  std::free(error);
+  return std::unexpected("RandR refused the size (error " + std::to_string(code) + ")");
 }
 
 Flicker::Flicker(const std::string& display)

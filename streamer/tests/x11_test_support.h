@@ -29,6 +29,8 @@ struct ChildSetup {
   std::string output_file;
   // The largest file the child may write (RLIMIT_FSIZE), in bytes.
   std::optional<std::uint64_t> file_size_limit;
+  // The output file is opened for appending and keeps what it holds, as a shell's >> does.
+  bool append_to_output_file = false;
 };
 
 // A child process with its standard input on /dev/null and its standard output and error on
@@ -45,6 +47,9 @@ class ChildProcess {
 
   // Reads exactly `size` bytes of standard output, unless it ends or time runs out first.
   bool read_exact(std::uint8_t* out, std::size_t size, Clock::time_point deadline);
+  // Up to `size` bytes of standard output as they come; 0 at its end or when nothing came
+  // within `wait`.
+  std::size_t read_some(std::uint8_t* out, std::size_t size, milliseconds wait);
   // Whether standard output has anything (or its end) to read within `wait`.
   bool stdout_readable(milliseconds wait);
   void close_stdout();
@@ -86,6 +91,9 @@ class ScreenPainter {
   // Draws a screen-sized picture of 32-bit pixels (blue, green, red, unused) on the root.
   // Only rows `first_row` to `first_row + row_count` are sent when a range is given.
   void show(const std::vector<std::uint8_t>& pixels, int first_row = 0, int row_count = -1);
+  // Gives the screen a new size through RandR, its outputs switched off as a smaller size
+  // needs; the error says what the server refused.
+  std::expected<void, std::string> resize(int width, int height);
 
  private:
   explicit ScreenPainter(XConnection connection) : connection_(std::move(connection)) {}
