@@ -76,10 +76,9 @@ std::expected<void, std::string> X11CaptureStream::deliver_sample() {
   if (connection_.broken()) return std::unexpected(connection_.error_description());
   Sample sample;
   if (changed) {
-    auto frame = grab_frame();
+    auto grabbed = grab_frame();
     if (connection_.broken()) return std::unexpected(connection_.error_description());
-    if (!frame) return std::unexpected(frame.error());
-    last_image_ = *frame;
+    if (!grabbed) return grabbed;
     sample.status = static_cast<std::int64_t>(FrameStatus::complete);
   } else {
     sample.status = static_cast<std::int64_t>(FrameStatus::idle);
@@ -92,15 +91,19 @@ std::expected<void, std::string> X11CaptureStream::deliver_sample() {
   return {};
 }
 
-std::expected<std::optional<BgraImage>, std::string> X11CaptureStream::grab_frame() {
+std::expected<void, std::string> X11CaptureStream::grab_frame() {
   if (grabber_->screen_resized()) {
-    if (auto followed = follow_screen_size(); !followed) return std::unexpected(followed.error());
+    if (auto followed = follow_screen_size(); !followed) return followed;
   }
   auto grabbed = grabber_->grab();
   // A refused grab drops this frame only; the next tick tries again, damage or not.
   grab_due_ = !grabbed;
-  if (!grabbed) return std::nullopt;
-  return scaler_.scale(*grabbed);
+  if (grabbed) {
+    last_image_ = scaler_.scale(*grabbed);
+  } else {
+    last_image_.reset();
+  }
+  return {};
 }
 
 std::expected<void, std::string> X11CaptureStream::follow_screen_size() {

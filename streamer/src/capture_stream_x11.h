@@ -37,8 +37,10 @@ class X11CaptureStream final : public CaptureStream {
   // One sample: a fresh grab when the screen changed, else the last image marked idle. The
   // error is why the stream cannot go on.
   std::expected<void, std::string> deliver_sample();
-  // The screen's pixels at the capture size; nothing when the server refused them.
-  std::expected<std::optional<BgraImage>, std::string> grab_frame();
+  // Sets last_image_ to the screen's pixels at the capture size, empty when the server refused
+  // them. (Not an expected holding an optional: libc++ 16 loses such a value, its flag laid in
+  // the optional's padding.)
+  std::expected<void, std::string> grab_frame();
   // A new grabber for the screen's new size, and the capture size and scaler to match.
   std::expected<void, std::string> follow_screen_size();
   void fit_capture_size_to_screen();
