@@ -13,6 +13,7 @@
 #include "input/clipboard/clipboard_write_operations.h"
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_validate_png.h"
+#include "input/clipboard/clipboard_watchdog.h"
 #include "input/clipboard/request_reader.h"
 #include "input/decimal.h"
 #include "input/utf8.h"
@@ -99,12 +100,17 @@ Outcome run_guarded(std::string_view operation, OperationFn run,
   }
 }
 
+const OperationEntry* find_operation(std::string_view operation, std::size_t argument_count) {
+  for (const OperationEntry& entry : operation_table()) {
+    if (entry.name == operation && entry.argument_count == argument_count) return &entry;
+  }
+  return nullptr;
+}
+
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline) {
-  for (const OperationEntry& entry : operation_table()) {
-    if (entry.name == operation && entry.argument_count == arguments.size()) {
-      return run_guarded(operation, entry.run, arguments, deadline);
-    }
+  if (const OperationEntry* entry = find_operation(operation, arguments.size())) {
+    return run_guarded(operation, entry->run, arguments, deadline);
   }
   return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
                                  "Unsupported macOS clipboard helper operation"));
@@ -141,7 +147,14 @@ std::int32_t entry_from_env() {
 
   const std::string& operation = arguments[1];
   const std::span<const std::string> operation_arguments(arguments.begin() + 2, arguments.end());
+  // An operation that runs gets a watchdog; an unsupported one is answered at once. Without a
+  // thread the operation still has its cooperative deadline, as it always had.
+  if (find_operation(operation, operation_arguments.size()) != nullptr) {
+    static_cast<void>(watchdog::start(*token, operation, *deadline));
+  }
   Outcome outcome = dispatch_operation(operation, operation_arguments, *deadline);
+  // The watchdog answered first: its response stands, and nothing more may be written.
+  if (!watchdog::claim_for_operation()) watchdog::park();
   return write_response(*token, operation, std::move(outcome));
 }
 

@@ -33,6 +33,9 @@ std::int32_t entry_from_env();
 Outcome run_guarded(std::string_view operation, OperationFn run,
                     std::span<const std::string> arguments, const Deadline& deadline);
 
+// The table's row for that name and argument count; nullptr when the operation is unsupported.
+const OperationEntry* find_operation(std::string_view operation, std::size_t argument_count);
+
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline);
 

@@ -4,6 +4,7 @@
 
 #include "input/clipboard/clipboard_rich.h"
 #include "input/clipboard/clipboard_runtime.h"
+#include "input/clipboard/clipboard_watchdog.h"
 
 namespace morvane::clipboard_transaction {
 
@@ -113,7 +114,9 @@ AdapterError post_clear_failure(platform::PasteboardPlatform& platform,
     return replacement_failed(kind, std::move(primary), false);
   }
   if (overall.is_expired()) return cleanup_failed(kind, primary, overall.timeout_error());
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
   const std::int64_t cleared = platform.clear_contents(pasteboard);
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
   if (cleared < 0 || !owns(platform, pasteboard, cleared)) {
     return cleanup_failed(kind, primary,
                           AdapterError::make(ErrorCode::APP_UNRESPONSIVE,
@@ -138,10 +141,14 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(operation->timeout_error().with_delivery(DeliveryState::not_delivered));
   }
 
+  // From the clear on, a watchdog's TIMEOUT says what may have reached the pasteboard: a call
+  // sent and not returned leaves it uncertain; a clear or write that returned has changed it.
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
   const std::int64_t token = platform.clear_contents(pasteboard);
   if (token < 0) {
     return fail(delivery_uncertain(kind, "clearContents returned an invalid ownership token"));
   }
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
   if (!owns(platform, pasteboard, token)) {
     return fail(delivered_unverified(kind,
                                      "clipboard ownership changed immediately after clearContents"));
@@ -150,7 +157,10 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(post_clear_failure(platform, pasteboard, token, kind, overall, std::move(primary)));
   };
   if (operation->is_expired()) return after_clear(operation->timeout_error());
-  if (auto written = write(*operation); !written) return after_clear(std::move(written.error()));
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
+  auto written = write(*operation);
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
+  if (!written) return after_clear(std::move(written.error()));
 
   if (!owns(platform, pasteboard, token)) {
     return fail(delivered_unverified(kind, "clipboard ownership changed before verification"));
@@ -163,6 +173,7 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(delivered_unverified(kind, "clipboard ownership changed during verification"));
   }
   if (!*matched) return after_clear(retention_failure(kind));
+  watchdog::enter_phase(DeliveryState::delivered_verified);
   return ensure_verified_before_return(overall);
 }
 

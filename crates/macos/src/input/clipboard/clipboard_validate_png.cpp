@@ -26,8 +26,8 @@ Outcome validate_png_on(platform::PasteboardPlatform& platform, ByteView png) {
   return OperationOutput{{{"kind", "none"}}, {}};
 }
 
-Outcome validate_png_operation(std::span<const std::string>, const Deadline&) {
-  auto request = read_input();
+Outcome validate_png_operation(std::span<const std::string>, const Deadline& deadline) {
+  auto request = read_input(deadline);
   if (!request) return fail(std::move(request.error()));
   return validate_png_on(platform::pasteboard_platform(), *request);
 }

@@ -1,0 +1,148 @@
+#include "input/clipboard/clipboard_watchdog.h"
+
+#include <limits.h>
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "input/clipboard/clipboard_helper_protocol.h"
+
+namespace morvane::watchdog {
+
+namespace {
+
+enum Claimant : int { kNobody = 0, kOperation = 1, kWatchdog = 2 };
+
+std::atomic<int> g_claim{kNobody};
+std::atomic<DeliveryState> g_phase{DeliveryState::unknown};
+std::atomic<const char*> g_waiting{nullptr};
+
+constexpr std::size_t kDeliveryStates = 5;
+
+// The watchdog's whole response, made before it sleeps: after its claim it allocates nothing
+// and takes no lock, either of which the stuck thread might hold. Never freed: it lives until
+// the process ends, and no exit can pull it from under the thread.
+struct Answer {
+  std::string head;  // the TIMEOUT header up to its disposition object
+  std::string tail;  // the rest of the header, and the line feed
+  std::array<std::string, kDeliveryStates> dispositions;  // by phase, as the response reports it
+  Instant wake_at;
+};
+
+// The thread sleeps, then writes through a few calls: 32 KiB is plenty, where a default stack
+// (8 MiB, mapped and given back page by page) would cost every launch.
+constexpr std::size_t kStackBytes = 32 * 1024;
+
+std::size_t stack_bytes() {
+  return std::max(kStackBytes, static_cast<std::size_t>(PTHREAD_STACK_MIN));
+}
+
+bool claim(Claimant who) noexcept {
+  int holder = kNobody;
+  return g_claim.compare_exchange_strong(holder, who) || holder == who;
+}
+
+Instant later(Instant at, std::uint32_t milliseconds) {
+  std::uint64_t nanoseconds = at.nanoseconds + std::uint64_t{milliseconds} * 1'000'000;
+  at.seconds += static_cast<std::int64_t>(nanoseconds / 1'000'000'000);
+  at.nanoseconds = static_cast<std::uint32_t>(nanoseconds % 1'000'000'000);
+  return at;
+}
+
+// Sleeps on the deadline's own clock, however often a sleep ends early.
+void sleep_until(Instant at) noexcept {
+  for (;;) {
+    const Duration left = saturating_difference(at, monotonic_now());
+    if (is_zero(left)) return;
+    const timespec pause{static_cast<time_t>(left.seconds), static_cast<long>(left.nanoseconds)};
+    ::nanosleep(&pause, nullptr);
+  }
+}
+
+ByteView bytes_of(const std::string& text) {
+  return ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+// Writes the response of the phase the operation stands in, or nothing when its header would be
+// over the limit, as the operation's own response would; then ends the process without running
+// anything else, platform code least of all.
+[[noreturn]] void answer_now(const Answer& answer) noexcept {
+  const std::string& disposition = answer.dispositions[static_cast<std::size_t>(g_phase.load())];
+  const std::size_t header_bytes = answer.head.size() + disposition.size() + answer.tail.size() - 1;
+  if (header_bytes > kMaxHeaderBytes) ::_exit(kStatusUndelivered);
+  const bool written = write_fully(1, bytes_of(answer.head)) &&
+                       write_fully(1, bytes_of(disposition)) && write_fully(1, bytes_of(answer.tail));
+  ::_exit(written ? kStatusFailure : kStatusUndelivered);
+}
+
+void* watch(void* argument) {
+  const Answer& answer = *static_cast<const Answer*>(argument);
+  sleep_until(answer.wake_at);
+  if (claim(kWatchdog)) answer_now(answer);
+  return nullptr;  // the operation is writing its own response
+}
+
+std::string disposition_text(DeliveryState delivery) {
+  return serialize_json({{"delivery", wire_string(delivery)},
+                         {"retry", wire_string(retry_for_delivery(delivery))}});
+}
+
+// The deadline's own TIMEOUT, framed as the operation would frame it, cut around the
+// disposition that the phase fills in.
+Answer* prepare(std::string_view token, std::string_view operation, const Deadline& deadline) {
+  auto* answer = new Answer;
+  const AdapterError timeout = deadline.timeout_error();
+  const std::string header = serialize_json(response_header(token, operation, timeout));
+  const std::string unknown = disposition_text(timeout.delivery);
+  // Only "build" comes before "disposition", and it holds no braces.
+  const std::size_t at = header.find(unknown);
+  answer->head = header.substr(0, at);
+  answer->tail = header.substr(at + unknown.size()) + '\n';
+  for (std::size_t phase = 0; phase < kDeliveryStates; ++phase) {
+    answer->dispositions[phase] = disposition_text(
+        delivery_for_operation(operation, static_cast<DeliveryState>(phase)));
+  }
+  answer->wake_at = later(deadline.expires_at(), kGraceMs);
+  return answer;
+}
+
+}  // namespace
+
+bool start(std::string_view token, std::string_view operation, const Deadline& deadline) {
+  Answer* answer = prepare(token, operation, deadline);
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return false;
+  int error = pthread_attr_setstacksize(&attributes, stack_bytes());
+  if (error == 0) error = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread{};
+  if (error == 0) error = pthread_create(&thread, &attributes, &watch, answer);
+  pthread_attr_destroy(&attributes);
+  return error == 0;
+}
+
+bool claim_for_operation() noexcept { return claim(kOperation); }
+
+void enter_phase(DeliveryState delivery) noexcept {
+  // Stored before the claim is looked at, as the watchdog claims before it reads the phase:
+  // either it sees this phase, or this thread sees its claim and goes no further.
+  g_phase.store(delivery);
+  if (g_claim.load() == kWatchdog) park();
+}
+
+void note_waiting(const char* detail) noexcept { g_waiting.store(detail, std::memory_order_relaxed); }
+
+void park() noexcept {
+  for (;;) ::pause();
+}
+
+Verdict verdict_now() noexcept {
+  const char* waiting = g_waiting.load(std::memory_order_relaxed);
+  return {g_phase.load(), waiting != nullptr ? waiting : kBusyDetail};
+}
+
+}  // namespace morvane::watchdog
