@@ -17,6 +17,7 @@
 #include "input/clipboard/request_reader.h"
 #include "input/decimal.h"
 #include "input/utf8.h"
+#include "system/cocoa_runtime.h"
 #include "system/process_arguments.h"
 
 namespace morvane {
@@ -39,7 +40,7 @@ constexpr OperationEntry kOperations[] = {
     {"write:text", 0, &write_text_operation},
     {"write:image", 3, &write_image_operation},
     {"write:file_urls", 0, &write_file_urls_operation},
-    {"validate:png", 0, &validate_png_operation},
+    {"validate:png", 0, &validate_png_operation, false},
 };
 
 // A closed standard descriptor would otherwise be reused by the next open(), and the response
@@ -73,6 +74,13 @@ bool is_hex_token(std::string_view token) {
 std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);
   return parse_decimal_digits(text);
+}
+
+void prepare_foundation() {
+  try {
+    static_cast<void>(cocoa_runtime::ensure_cocoa_multithreaded());
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -149,7 +157,12 @@ std::int32_t entry_from_env() {
   const std::span<const std::string> operation_arguments(arguments.begin() + 2, arguments.end());
   // An operation that runs gets a watchdog; an unsupported one is answered at once. Without a
   // thread the operation still has its cooperative deadline, as it always had.
-  if (find_operation(operation, operation_arguments.size()) != nullptr) {
+  if (const OperationEntry* entry = find_operation(operation, operation_arguments.size())) {
+    // Foundation's one-time set-up polls its probe thread in 1 ms steps: a thread started just
+    // before it can keep the probe from finishing by the first look and cost the launch a
+    // millisecond. So it runs first; its outcome is kept, and the operation's first pool
+    // reports it as before (an exception, too, comes again there).
+    if (entry->opens_pasteboard) prepare_foundation();
     static_cast<void>(watchdog::start(*token, operation, *deadline));
   }
   Outcome outcome = dispatch_operation(operation, operation_arguments, *deadline);

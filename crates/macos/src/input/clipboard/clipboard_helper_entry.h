@@ -20,6 +20,7 @@ struct OperationEntry {
   std::string_view name;
   std::size_t argument_count;
   OperationFn run;
+  bool opens_pasteboard = true;  // it opens a pool and so needs Foundation's one-time set-up
 };
 
 // The operation table: every operation the helper answers.

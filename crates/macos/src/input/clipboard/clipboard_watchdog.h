@@ -14,6 +14,7 @@
 // last noted.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "response/adapter_error.h"
@@ -35,8 +36,8 @@ inline constexpr const char* kRequestWaitDetail = "the request was not closed be
 // Where it is when neither a platform call nor the request was last noted: its own work.
 inline constexpr const char* kBusyDetail = "the operation was still working at the deadline";
 
-// Starts the watchdog of this launch: the response it may have to write is built now, from the
-// token, the operation and the deadline's own TIMEOUT. False when no thread could be started;
+// Starts the watchdog of this launch, for an operation of the table: the response it may have to
+// write is built now, from the token, the operation and the deadline's own TIMEOUT. False when no thread could be started;
 // the operation then runs under its cooperative deadline alone, as it always could.
 bool start(std::string_view token, std::string_view operation, const Deadline& deadline);
 
@@ -64,5 +65,9 @@ struct Verdict {
   const char* platform_detail;
 };
 Verdict verdict_now() noexcept;
+
+// The bytes the watchdog writes for this launch when the operation stands in `phase`.
+std::string timeout_response(std::string_view token, std::string_view operation,
+                             DeliveryState phase);
 
 }  // namespace morvane::watchdog
