@@ -223,9 +223,10 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
 #if defined(__APPLE__)
-  // Apple's extension, as posix_spawnattr_setflags(3) describes it (not yet run on a Mac): the
-  // child gets only the descriptors the file actions name (0, 1 and 2 here), whatever other
-  // threads have open without close-on-exec at this moment.
+  // Apple's extension, as posix_spawnattr_setflags(3) describes it: the child gets only the
+  // descriptors the file actions name (0, 1 and 2 here), whatever other threads have open
+  // without close-on-exec at this moment. The pipe ends are never 0 to 2 themselves (see
+  // raise_above_standard), so no adddup2 names a descriptor's own number.
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_CLOEXEC_DEFAULT);
 #endif
   pid_t pid = 0;
@@ -253,7 +254,7 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
   }
 #if defined(__APPLE__)
-  result.peak_rss_kib = usage.ru_maxrss / 1024;  // macOS counts it in bytes (not yet checked)
+  result.peak_rss_kib = usage.ru_maxrss / 1024;  // macOS counts it in bytes
 #else
   result.peak_rss_kib = usage.ru_maxrss;  // Linux counts it in KiB
 #endif
