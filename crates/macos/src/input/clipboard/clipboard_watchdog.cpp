@@ -35,9 +35,13 @@ struct Answer {
   Instant wake_at;
 };
 
-// The thread sleeps, then writes through a few calls: 32 KiB is plenty, where a default stack
-// (8 MiB, mapped and given back page by page) would cost every launch.
-constexpr std::size_t kStackBytes = 32 * 1024;
+// The thread sleeps, then writes through a few calls: 64 KiB is plenty, sanitizers' frames
+// included, where a default stack (8 MiB, mapped and given back page by page) would cost every
+// launch.
+constexpr std::size_t kStackBytes = 64 * 1024;
+
+// The answer of this launch, for as long as the process lives.
+Answer* g_answer = nullptr;
 
 std::size_t stack_bytes() {
   return std::max(kStackBytes, static_cast<std::size_t>(PTHREAD_STACK_MIN));
@@ -120,6 +124,7 @@ Answer* prepare(std::string_view token, std::string_view operation) {
 bool start(std::string_view token, std::string_view operation, const Deadline& deadline) {
   Answer* answer = prepare(token, operation);
   answer->wake_at = later(deadline.expires_at(), kGraceMs);
+  g_answer = answer;
   pthread_attr_t attributes;
   if (pthread_attr_init(&attributes) != 0) return false;
   int error = pthread_attr_setstacksize(&attributes, stack_bytes());
