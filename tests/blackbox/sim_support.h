@@ -94,7 +94,7 @@ class SimPasteboard {
 // The simulated pasteboard answers a path as it was written. macOS answers the file system's
 // representation (CFURLGetFileSystemRepresentation), which decomposes accented letters: "é"
 // written composed reads back as "e" and U+0301 (NFD); on macOS both spellings name the same
-// file. (Not yet seen on a Mac: docs/building-on-macos.md says what the first run shows.) The
+// file (CoreFoundation's own sources say so; docs/building-on-macos.md cites them). The
 // tests' paths have one precomposed letter, é, so that is the one decomposed here.
 inline std::string path_as_read_back(std::string path) {
   if (kSimulatedPasteboard) return path;

@@ -9,6 +9,8 @@
 #include <future>
 #include <thread>
 
+#include <chrono>
+
 #include "sim_support.h"
 #include "support/test_data.h"
 
@@ -201,6 +203,97 @@ TEST(WriteBlackBoxTest, RefusalsBeforeTheClearLeaveTheClipboardAlone) {
     EXPECT_EQ(response->header["disposition"].dump(), R"({"delivery":"not_delivered","retry":"safe"})");
     EXPECT_EQ(pb.change_count(), before) << c.message;
     EXPECT_EQ(pb.tool({"read", "text"}).output, "prior");
+  }
+}
+
+// What a host sees whatever its pipes or the pasteboard do: non-blocking pipes served late, a
+// request never closed, a platform call that never returns (the stand-in's stall), a response
+// still being written when the deadline passes. Every launch answers once, in full, within its
+// deadline plus the helper's grace (250 ms) plus a margin for a busy machine; a stalled call is
+// answered TIMEOUT with the disposition of what may have reached the pasteboard.
+TEST(WriteBlackBoxTest, EveryLaunchAnswersOnceByItsDeadline) {
+  constexpr int kDeadlineMs = 200, kGraceMs = 250, kMarginMs = 250;
+  static const std::string prior = repeat("p", 300'000), late = repeat("late", 1'000);
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::optional<std::string> request;
+    const char* stall;            // seam member that never returns; nullptr: none
+    bool nonblocking = false;
+    int request_delay_ms = 0;
+    int response_delay_ms = 0;
+    bool keep_request_open = false;
+    int deadline_ms = kDeadlineMs;
+    const char* disposition;      // a TIMEOUT's; nullptr: success
+    std::string payload = {};     // of a success
+    std::string left = prior;     // the text on the pasteboard afterwards
+  };
+  const Case cases[] = {
+      {"300 KB read through a non-blocking pipe read late", {"read:text"}, std::nullopt, nullptr,
+       true, 0, 500, false, 10'000, nullptr, prior},
+      {"non-blocking request arriving late", {"write:text"}, late, nullptr, true, 200, 0, false,
+       10'000, nullptr, "", late},
+      {"response still being written at the deadline", {"read:text"}, std::nullopt, nullptr,
+       false, 0, kDeadlineMs + kGraceMs + 300, false, kDeadlineMs, nullptr, prior},
+      {"read call stalled", {"read:text"}, std::nullopt, "data_for_type", false, 0, 0, false,
+       kDeadlineMs, R"({"delivery":"unknown","retry":"unknown"})"},
+      {"lookup before the clear stalled", {"write:text"}, "new", "general_pasteboard", false, 0,
+       0, false, kDeadlineMs, R"({"delivery":"not_delivered","retry":"safe"})"},
+      {"clear stalled", {"write:text"}, "new", "clear_contents", false, 0, 0, false, kDeadlineMs,
+       R"({"delivery":"delivery_uncertain","retry":"unsafe"})"},
+      {"clear operation stalled", {"clear"}, std::nullopt, "clear_contents", false, 0, 0, false,
+       kDeadlineMs, R"({"delivery":"delivery_uncertain","retry":"unsafe"})"},
+      {"write call stalled", {"write:text"}, "new", "set_string", false, 0, 0, false, kDeadlineMs,
+       R"({"delivery":"delivery_uncertain","retry":"unsafe"})", "", ""},
+      {"verification read-back stalled", {"write:text"}, "new", "data_for_type", false, 0, 0,
+       false, kDeadlineMs, R"({"delivery":"delivered_unverified","retry":"unsafe"})", "", "new"},
+      {"request never closed", {"write:text"}, "new", nullptr, false, 0, 0, true, kDeadlineMs,
+       R"({"delivery":"not_delivered","retry":"safe"})"},
+      {"non-blocking request never closed", {"write:text"}, "new", nullptr, true, 0, 0, true,
+       kDeadlineMs, R"({"delivery":"not_delivered","retry":"safe"})"},
+  };
+  for (const auto& c : cases) {
+    // Only the stand-in can be told to stall.
+    if (c.stall != nullptr && !kSimulatedPasteboard) continue;
+    SimPasteboard pb;
+    const std::filesystem::path file = pb.store().string() + ".text";
+    std::ofstream(file, std::ios::binary) << prior;
+    ASSERT_EQ(pb.tool({"write", "--text-file", file.string()}).status, 0) << c.name;
+    std::filesystem::remove(file);
+    client::Launch launch = pb.helper(c.arguments);
+    launch.request = c.request;
+    if (c.stall != nullptr) launch.environment["MORVANE_SIM_PASTEBOARD_STALL"] = c.stall;
+    launch.nonblocking_pipes = c.nonblocking;
+    launch.request_delay_ms = c.request_delay_ms;
+    launch.response_delay_ms = c.response_delay_ms;
+    launch.keep_request_open = c.keep_request_open;
+    launch.deadline_ms = std::to_string(c.deadline_ms);
+    launch.kill_after_ms = c.deadline_ms + 5'000;  // a backstop, as a host's own timer
+    const auto started = std::chrono::steady_clock::now();
+    auto raw = client::run_raw(launch);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(raw) << raw.error();
+    EXPECT_EQ(raw->signal, 0) << c.name;
+    EXPECT_EQ(raw->error_output, "") << c.name;
+    const int answer_by = c.response_delay_ms > 0 ? c.response_delay_ms + kMarginMs
+                                                  : c.deadline_ms + kGraceMs + kMarginMs;
+    EXPECT_LE(took, answer_by) << c.name;
+    if (c.disposition == nullptr) {
+      auto response = client::parse_response(*raw, launch);
+      EXPECT_TRUE(response && response->status == 0 && response->payload == c.payload)
+          << c.name << ": " << (response ? response->header_text : response.error());
+    } else {
+      EXPECT_EQ(raw->status, 1) << c.name;
+      EXPECT_EQ(raw->output,
+                std::string(R"({"build":"1.2.0:aarch64-apple-darwin:10.15","disposition":)") +
+                    c.disposition +
+                    R"(,"error_code":"TIMEOUT","message":"Operation exceeded its deadline","ok":false,"operation":")" +
+                    c.arguments[0] + R"(","payload_len":0,"protocol":"1","token":")" +
+                    raw->token + "\"}\n")
+          << c.name;
+    }
+    EXPECT_TRUE(pb.tool({"read", "text"}).output == c.left) << c.name;
   }
 }
 

@@ -8,8 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <optional>
 #include <random>
 
 extern char** environ;
@@ -39,6 +42,18 @@ struct Pipe {
   Fd read, write;
 };
 
+// Moves a pipe end above the standard descriptors. An end numbered 0 to 2 (this process was
+// started with one of them closed) would be named twice in the spawn's file actions: adddup2 to
+// its own number does not clear close-on-exec under POSIX_SPAWN_CLOEXEC_DEFAULT, so the child
+// would lose it, and an end on 1 or 2 could be overwritten by an earlier dup2 before it is used.
+bool raise_above_standard(Fd& end) {
+  if (end.fd > 2) return true;
+  const int raised = ::fcntl(end.fd, F_DUPFD_CLOEXEC, 3);
+  if (raised < 0) return false;
+  end = Fd(raised);
+  return true;
+}
+
 std::expected<Pipe, std::string> make_pipe() {
   int fds[2];
 #if defined(__APPLE__)
@@ -51,11 +66,14 @@ std::expected<Pipe, std::string> make_pipe() {
   if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) != 0) {
     return std::unexpected(std::string("pipe: ") + strerror(errno));
   }
-  return ends;
 #else
   if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(std::string("pipe: ") + strerror(errno));
-  return Pipe{Fd(fds[0]), Fd(fds[1])};
+  Pipe ends{Fd(fds[0]), Fd(fds[1])};
 #endif
+  if (!raise_above_standard(ends.read) || !raise_above_standard(ends.write)) {
+    return std::unexpected(std::string("pipe: ") + strerror(errno));
+  }
+  return ends;
 }
 
 std::vector<std::string> child_environment(const Launch& launch, const std::string& token) {
@@ -88,30 +106,63 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
 
 void set_nonblocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
-// Feeds the request and drains both outputs together, so neither side can block the other.
-void pump(Fd& in, const std::string* request, Fd& out, Fd& err, RawResult& result) {
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds until `at`, rounded up, for poll's timeout; -1 for no limit.
+int poll_timeout(std::optional<Clock::time_point> at) {
+  if (!at) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*at - Clock::now()).count();
+  return static_cast<int>(std::max<long long>(left, 0));
+}
+
+// Feeds the request and drains both outputs together, so neither side can block the other;
+// the request and the response wait for their delays first.
+void pump(pid_t child, Fd& in, const Launch& launch, Fd& out, Fd& err, RawResult& result) {
+  const std::string* request = launch.request ? &*launch.request : nullptr;
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point request_at = start + std::chrono::milliseconds(launch.request_delay_ms);
+  const Clock::time_point response_at = start + std::chrono::milliseconds(launch.response_delay_ms);
+  const Clock::time_point kill_at = start + std::chrono::milliseconds(launch.kill_after_ms);
+  bool killed = false;
   std::size_t sent = 0;
+  bool request_done = false;
   if (in.fd >= 0) set_nonblocking(in.fd);
   char buffer[65536];
   while (out.fd >= 0 || err.fd >= 0) {
+    const Clock::time_point now = Clock::now();
+    std::optional<Clock::time_point> wake;
+    auto due = [&](Clock::time_point at) {
+      if (now >= at) return true;
+      wake = wake ? std::min(*wake, at) : at;
+      return false;
+    };
+    if (launch.kill_after_ms > 0 && !killed && due(kill_at)) {
+      ::kill(child, SIGKILL);
+      killed = true;
+    }
     pollfd fds[3];
     int n = 0;
     int in_index = -1, out_index = -1, err_index = -1;
-    if (in.fd >= 0) { in_index = n; fds[n++] = {in.fd, POLLOUT, 0}; }
-    if (out.fd >= 0) { out_index = n; fds[n++] = {out.fd, POLLIN, 0}; }
+    if (in.fd >= 0 && !request_done && due(request_at)) { in_index = n; fds[n++] = {in.fd, POLLOUT, 0}; }
+    if (out.fd >= 0 && due(response_at)) { out_index = n; fds[n++] = {out.fd, POLLIN, 0}; }
     if (err.fd >= 0) { err_index = n; fds[n++] = {err.fd, POLLIN, 0}; }
-    if (::poll(fds, n, -1) < 0) {
+    const int ready = ::poll(fds, static_cast<nfds_t>(n), poll_timeout(wake));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
+    auto finish_request = [&] {
+      if (launch.keep_request_open) request_done = true;
+      else in.reset();
+    };
     if (in_index >= 0 && fds[in_index].revents != 0) {
       if (request == nullptr || sent == request->size()) {
-        in.reset();
+        finish_request();
       } else {
         ssize_t w = ::write(in.fd, request->data() + sent, request->size() - sent);
         if (w > 0) sent += static_cast<std::size_t>(w);
         else if (w < 0 && errno != EAGAIN && errno != EINTR) in.reset();  // helper stopped reading
-        if (sent == request->size()) in.reset();
+        if (in.fd >= 0 && sent == request->size()) finish_request();
       }
     }
     auto drain = [&](int index, Fd& fd, std::string& sink) {
@@ -147,6 +198,12 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   // whole response into the pipe before the reader goes.
   if (launch.close_response_early) out->read.reset();
 
+  if (launch.nonblocking_pipes) {
+    for (int fd : {in->read.fd, out->write.fd, err->write.fd}) {
+      if (fd >= 0) set_nonblocking(fd);
+    }
+  }
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   if (launch.request) {
@@ -166,9 +223,10 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
 #if defined(__APPLE__)
-  // Apple's extension, as posix_spawnattr_setflags(3) describes it (not yet run on a Mac): the
-  // child gets only the descriptors the file actions name (0, 1 and 2 here), whatever other
-  // threads have open without close-on-exec at this moment.
+  // Apple's extension, as posix_spawnattr_setflags(3) describes it: the child gets only the
+  // descriptors the file actions name (0, 1 and 2 here), whatever other threads have open
+  // without close-on-exec at this moment. The pipe ends are never 0 to 2 themselves (see
+  // raise_above_standard), so no adddup2 names a descriptor's own number.
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_CLOEXEC_DEFAULT);
 #endif
   pid_t pid = 0;
@@ -188,7 +246,7 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   struct sigaction ignore {}, previous {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
-  pump(in->write, launch.request ? &*launch.request : nullptr, out->read, err->read, result);
+  pump(pid, in->write, launch, out->read, err->read, result);
   ::sigaction(SIGPIPE, &previous, nullptr);
 
   int wstatus = 0;
@@ -196,7 +254,7 @@ std::expected<RawResult, std::string> run_raw(const Launch& launch) {
   while (::wait4(pid, &wstatus, 0, &usage) < 0 && errno == EINTR) {
   }
 #if defined(__APPLE__)
-  result.peak_rss_kib = usage.ru_maxrss / 1024;  // macOS counts it in bytes (not yet checked)
+  result.peak_rss_kib = usage.ru_maxrss / 1024;  // macOS counts it in bytes
 #else
   result.peak_rss_kib = usage.ru_maxrss;  // Linux counts it in KiB
 #endif

@@ -24,6 +24,17 @@ struct Launch {
   std::map<std::string, std::optional<std::string>> environment;
   // Close the read end of the response pipe before the helper writes.
   bool close_response_early = false;
+  // As a host on an event loop may: the helper's ends of its pipes are non-blocking.
+  bool nonblocking_pipes = false;
+  // The request is written only this long after the launch, the response read only this long
+  // after it.
+  int request_delay_ms = 0;
+  int response_delay_ms = 0;
+  // Standard input stays open after the request, until the helper has exited.
+  bool keep_request_open = false;
+  // As a host's own timer: the helper is killed (SIGKILL) when its outputs are still open this
+  // long after the launch; 0 never.
+  int kill_after_ms = 0;
 };
 
 // What came back, unparsed.

@@ -17,6 +17,7 @@
 #include "input/clipboard/clipboard_image_io.h"
 #include "input/clipboard/clipboard_rich.h"
 #include "input/clipboard/clipboard_transaction.h"
+#include "input/clipboard/clipboard_watchdog.h"
 #include "input/clipboard/imp.h"
 #include "input/clipboard/request_reader.h"
 #include "system/image_buffer.h"
@@ -151,6 +152,22 @@ TEST(WriteResponseTest, PayloadOverTheLimitIsStatusThreeAndNothingWritten) {
       continue;
     }
     EXPECT_TRUE(written.bytes.ends_with("\n" + std::string(c.payload, 'p'))) << written.bytes;
+  }
+}
+
+// The watchdog writes its TIMEOUT from text made in advance: byte for byte the response the
+// operation itself would write for the deadline's TIMEOUT, for every operation it watches and
+// every phase.
+TEST(WriteResponseTest, WatchdogTimeoutIsTheOperationsOwnTimeoutResponse) {
+  const Deadline deadline = *Deadline::after(1);
+  for (const OperationEntry& entry : operation_table()) {
+    for (int phase = 0; phase <= static_cast<int>(DeliveryState::delivered_verified); ++phase) {
+      const auto delivery = static_cast<DeliveryState>(phase);
+      const Written written =
+          respond_into_file(entry.name, fail(deadline.timeout_error().with_delivery(delivery)));
+      EXPECT_EQ(watchdog::timeout_response(kToken, entry.name, delivery), written.bytes)
+          << entry.name << " " << wire_string(delivery);
+    }
   }
 }
 

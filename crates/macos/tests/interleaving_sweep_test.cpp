@@ -23,7 +23,9 @@
 #include "input/clipboard/clipboard_helper_entry.h"
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_runtime.h"
+#include "input/clipboard/clipboard_watchdog.h"
 #include "input/clipboard/imp.h"
+#include "input/clipboard/pasteboard_platform_recording.h"
 #include "input/utf8.h"
 #include "png_test_data.h"
 
@@ -587,6 +589,68 @@ TEST(InterleavingSweepTest, EveryFaultAtEveryPlatformCallKeepsTheHelpersPromises
   std::cout << "\n";
   RecordProperty("runs", static_cast<int>(tally.runs));
   EXPECT_GT(tally.runs, 1000u);
+}
+
+// What the watchdog would answer at each call of a run: the call as the recording layer named
+// it, and the phase the operation stood in.
+struct HungAt {
+  std::string call;
+  DeliveryState phase;
+  bool detail_names_call;
+};
+thread_local std::vector<HungAt>* t_hung_at = nullptr;
+
+void note_hung_at(const platform::PlatformCall& call) {
+  const watchdog::Verdict verdict = watchdog::verdict_now();
+  t_hung_at->push_back({std::string(call.member), verdict.delivery,
+                        verdict.platform_detail == call.waiting_detail});
+}
+
+// A call that never returns, at any point of any operation, is answered by the watchdog with
+// the delivery of where it hung: nothing sent before the first clear, uncertain while a clear or
+// write is out, changed once one has returned. And every call reaches the platform through the
+// recording layer under its own name.
+TEST(InterleavingSweepTest, AHungCallIsAnsweredWithTheDeliveryOfWhereItHung) {
+  for (const Scenario& s : scenarios()) {
+    FakeClock clock;
+    FakePasteboardPlatform fake;
+    fake.items = s.prior;
+    fake.count = kPriorCount;
+    std::vector<HungAt> hung_at;
+    t_hung_at = &hung_at;
+    platform::RecordingPasteboardPlatform recording(fake, &note_hung_at);
+    watchdog::enter_phase(DeliveryState::unknown);  // as a new process starts
+    const Outcome outcome = s.run(recording, *Deadline::after(kOverallMs));
+    t_hung_at = nullptr;
+    ASSERT_TRUE(outcome) << s.label << ": " << outcome.error().message;
+    std::vector<std::string> names;
+    for (const HungAt& h : hung_at) {
+      // The fake keeps the seam's default for checked PNG bytes, which borrows them plainly.
+      names.push_back(h.call == "data_create_borrowing_crc_checked_png" ? "data_create_borrowing"
+                                                                         : h.call);
+    }
+    EXPECT_EQ(names, fake.calls) << s.label;
+    bool cleared = false;
+    for (const HungAt& h : hung_at) {
+      const DeliveryState reported = delivery_for_operation(s.operation, h.phase);
+      const std::string where = s.label + " hung in " + h.call;
+      EXPECT_TRUE(h.detail_names_call) << where;
+      if (s.family == Family::read) {
+        EXPECT_EQ(reported, DeliveryState::unknown) << where;
+      } else if (is_mutation(h.call)) {
+        EXPECT_EQ(reported, DeliveryState::delivery_uncertain) << where;
+      } else if (!cleared) {
+        EXPECT_EQ(reported, DeliveryState::not_delivered) << where;
+      } else {
+        EXPECT_NE(reported, DeliveryState::not_delivered) << where;
+        EXPECT_NE(reported, DeliveryState::unknown) << where;
+      }
+      cleared = cleared || h.call == "clear_contents";
+    }
+    EXPECT_EQ(watchdog::verdict_now().delivery,
+              s.family == Family::read ? DeliveryState::unknown : DeliveryState::delivered_verified)
+        << s.label << ": the phase after success";
+  }
 }
 
 }  // namespace

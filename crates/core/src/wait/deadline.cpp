@@ -68,7 +68,7 @@ AdapterError Deadline::timeout_error() const {
   const Duration elapsed = saturating_difference(monotonic_now(), started_);
   const std::uint64_t elapsed_ms = static_cast<std::uint64_t>(elapsed.seconds) * 1000 +
                                    elapsed.nanoseconds / kNanosPerMilli;
-  return AdapterError::make(ErrorCode::TIMEOUT, "Operation exceeded its deadline")
+  return AdapterError::make(ErrorCode::TIMEOUT, std::string(kTimeoutMessage))
       .with_suggestion("The target application may be busy or unresponsive")
       .with_details({{"kind", "deadline"}, {"timeout_ms", timeout_ms_}, {"elapsed_ms", elapsed_ms}});
 }

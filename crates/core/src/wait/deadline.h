@@ -3,6 +3,7 @@
 // The monotonic deadline of one helper run and its timeout error.
 
 #include <cstdint>
+#include <string_view>
 
 #include "response/adapter_error.h"
 #include "wait/monotonic_clock.h"
@@ -10,6 +11,8 @@
 namespace morvane {
 
 inline constexpr std::uint64_t MAX_TIMEOUT_MS = 86'400'000;
+// The message of every deadline's TIMEOUT.
+inline constexpr std::string_view kTimeoutMessage = "Operation exceeded its deadline";
 
 // The monotonic deadline of one helper run. Immutable once created; reading the clock is
 // its only side effect.

@@ -13,9 +13,11 @@
 #include "input/clipboard/clipboard_write_operations.h"
 #include "input/clipboard/clipboard_read.h"
 #include "input/clipboard/clipboard_validate_png.h"
+#include "input/clipboard/clipboard_watchdog.h"
 #include "input/clipboard/request_reader.h"
 #include "input/decimal.h"
 #include "input/utf8.h"
+#include "system/cocoa_runtime.h"
 #include "system/process_arguments.h"
 
 namespace morvane {
@@ -35,7 +37,7 @@ constexpr OperationEntry kOperations[] = {
     {"write:text", 0, &write_text_operation},
     {"write:image", 3, &write_image_operation},
     {"write:file_urls", 0, &write_file_urls_operation},
-    {"validate:png", 0, &validate_png_operation},
+    {"validate:png", 0, &validate_png_operation, false},
 };
 
 // A closed standard descriptor would otherwise be reused by the next open(), and the response
@@ -71,6 +73,13 @@ std::optional<std::uint64_t> parse_unsigned_decimal(std::string_view text) {
   return parse_decimal_digits(text);
 }
 
+void prepare_foundation() {
+  try {
+    static_cast<void>(cocoa_runtime::ensure_cocoa_multithreaded());
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 std::span<const OperationEntry> operation_table() { return kOperations; }
@@ -96,12 +105,17 @@ Outcome run_guarded(std::string_view operation, OperationFn run,
   }
 }
 
+const OperationEntry* find_operation(std::string_view operation, std::size_t argument_count) {
+  for (const OperationEntry& entry : operation_table()) {
+    if (entry.name == operation && entry.argument_count == argument_count) return &entry;
+  }
+  return nullptr;
+}
+
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline) {
-  for (const OperationEntry& entry : operation_table()) {
-    if (entry.name == operation && entry.argument_count == arguments.size()) {
-      return run_guarded(operation, entry.run, arguments, deadline);
-    }
+  if (const OperationEntry* entry = find_operation(operation, arguments.size())) {
+    return run_guarded(operation, entry->run, arguments, deadline);
   }
   return fail(AdapterError::make(ErrorCode::INVALID_ARGS,
                                  "Unsupported macOS clipboard helper operation"));
@@ -138,7 +152,19 @@ std::int32_t entry_from_env() {
 
   const std::string& operation = arguments[1];
   const std::span<const std::string> operation_arguments(arguments.begin() + 2, arguments.end());
+  // An operation that runs gets a watchdog; an unsupported one is answered at once. Without a
+  // thread the operation still has its cooperative deadline, as it always had.
+  if (const OperationEntry* entry = find_operation(operation, operation_arguments.size())) {
+    // Foundation's one-time set-up polls its probe thread in 1 ms steps: a thread started just
+    // before it can keep the probe from finishing by the first look and cost the launch a
+    // millisecond. So it runs first; its outcome is kept, and the operation's first pool
+    // reports it as before (an exception, too, comes again there).
+    if (entry->opens_pasteboard) prepare_foundation();
+    static_cast<void>(watchdog::start(*token, operation, *deadline));
+  }
   Outcome outcome = dispatch_operation(operation, operation_arguments, *deadline);
+  // The watchdog answered first: its response stands, and nothing more may be written.
+  if (!watchdog::claim_for_operation()) watchdog::park();
   return write_response(*token, operation, std::move(outcome));
 }
 

@@ -20,6 +20,7 @@ struct OperationEntry {
   std::string_view name;
   std::size_t argument_count;
   OperationFn run;
+  bool opens_pasteboard = true;  // it opens a pool and so needs Foundation's one-time set-up
 };
 
 // The operation table: every operation the helper answers.
@@ -32,6 +33,9 @@ std::int32_t entry_from_env();
 // an INTERNAL error whose delivery is uncertain for the operations that change the clipboard.
 Outcome run_guarded(std::string_view operation, OperationFn run,
                     std::span<const std::string> arguments, const Deadline& deadline);
+
+// The table's row for that name and argument count; nullptr when the operation is unsupported.
+const OperationEntry* find_operation(std::string_view operation, std::size_t argument_count);
 
 Outcome dispatch_operation(std::string_view operation, std::span<const std::string> arguments,
                            const Deadline& deadline);

@@ -1,5 +1,6 @@
 #include "input/clipboard/clipboard_helper_protocol.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,14 +9,11 @@ namespace morvane {
 
 namespace {
 
-// Writes all bytes, repeating interrupted calls; false when a call fails or writes nothing.
-bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
+// Waits until a non-blocking descriptor can take more.
+bool wait_writable(int fd) noexcept {
+  pollfd entry{fd, POLLOUT, 0};
+  while (::poll(&entry, 1, -1) < 0) {
+    if (errno != EINTR) return false;
   }
   return true;
 }
@@ -54,10 +52,29 @@ bool changes_clipboard(std::string_view operation) {
   return operation == "clear" || operation.starts_with("write:");
 }
 
-void adjust_delivery_for_operation(std::string_view operation, AdapterError& error) {
-  if (changes_clipboard(operation) && error.delivery == DeliveryState::unknown) {
-    error.delivery = DeliveryState::not_delivered;
+DeliveryState delivery_for_operation(std::string_view operation, DeliveryState delivery) {
+  if (changes_clipboard(operation) && delivery == DeliveryState::unknown) {
+    return DeliveryState::not_delivered;
   }
+  return delivery;
+}
+
+void adjust_delivery_for_operation(std::string_view operation, AdapterError& error) {
+  error.delivery = delivery_for_operation(operation, error.delivery);
+}
+
+bool write_fully(int fd, ByteView bytes) noexcept {
+  const std::uint8_t* data = bytes.data();
+  std::size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && wait_writable(fd)) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
 nlohmann::json response_header(std::string_view token, std::string_view operation,
@@ -102,8 +119,9 @@ int write_response(std::string_view token, std::string_view operation, Outcome o
     return finish(kStatusUndelivered);
   }
   static constexpr std::uint8_t kLineFeed = '\n';
-  const bool written = write_all(1, reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) &&
-                       write_all(1, &kLineFeed, 1) && write_all(1, payload.data(), payload.size());
+  const bool written =
+      write_fully(1, ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) &&
+      write_fully(1, ByteView(&kLineFeed, 1)) && write_fully(1, payload);
   if (!written) return finish(kStatusUndelivered);
   return finish(outcome ? kStatusSuccess : kStatusFailure);
 }

@@ -63,6 +63,8 @@ bool changes_clipboard(std::string_view operation);
 // Writing a clipboard-changing operation's error that says nothing about delivery reports it as
 // not delivered: it failed before the pasteboard could have been touched.
 void adjust_delivery_for_operation(std::string_view operation, AdapterError& error);
+// The same rule for a delivery state alone.
+DeliveryState delivery_for_operation(std::string_view operation, DeliveryState delivery);
 
 RetrySafety retry_for_delivery(DeliveryState delivery);
 
@@ -74,6 +76,11 @@ nlohmann::json response_header(std::string_view token, std::string_view operatio
 // Compact JSON: no whitespace, members in byte order of their keys, only the characters JSON
 // requires escaped (control characters as \u00xx with lower-case hex).
 std::string serialize_json(const nlohmann::json& value);
+
+// Writes every byte to `fd`: a call interrupted by a signal is repeated, and a non-blocking
+// descriptor that is full is waited on until it takes more, as a host on an event loop may hand
+// one over. False when a call fails or writes nothing. Allocates nothing and takes no lock.
+bool write_fully(int fd, ByteView bytes) noexcept;
 
 // Frames and writes the response on descriptor 1, closes it, and returns 0, 1 or 3.
 int write_response(std::string_view token, std::string_view operation, Outcome outcome);

@@ -4,6 +4,7 @@
 
 #include "input/clipboard/clipboard_rich.h"
 #include "input/clipboard/clipboard_runtime.h"
+#include "input/clipboard/clipboard_watchdog.h"
 
 namespace morvane::clipboard_transaction {
 
@@ -111,7 +112,9 @@ AdapterError post_clear_failure(platform::PasteboardPlatform& platform,
   }
   if (overall.is_expired()) return cleanup_failed(kind, primary, overall.timeout_error());
   platform.set_wait_limit(overall.expires_at());
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
   const std::int64_t cleared = platform.clear_contents(pasteboard);
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
   if (cleared < 0 || !owns(platform, pasteboard, cleared)) {
     return cleanup_failed(kind, primary,
                           AdapterError::make(ErrorCode::APP_UNRESPONSIVE,
@@ -139,6 +142,9 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
   // No clear may start once the operation's time is up: one that waited for the pasteboard
   // past it would empty the clipboard for a write already answered as failed.
   platform.set_wait_limit(operation->expires_at());
+  // From the clear on, a watchdog's TIMEOUT says what may have reached the pasteboard: a call
+  // sent and not returned leaves it uncertain; a clear or write that returned has changed it.
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
   const std::int64_t token = platform.clear_contents(pasteboard);
   if (token < 0 && platform.wait_limit_reached()) {
     return fail(overall.timeout_error().with_delivery(DeliveryState::not_delivered));
@@ -146,6 +152,7 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
   if (token < 0) {
     return fail(delivery_uncertain(kind, "clearContents returned an invalid ownership token"));
   }
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
   if (!owns(platform, pasteboard, token)) {
     return fail(delivered_unverified(kind,
                                      "clipboard ownership changed immediately after clearContents"));
@@ -154,7 +161,10 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(post_clear_failure(platform, pasteboard, token, kind, overall, std::move(primary)));
   };
   if (operation->is_expired()) return after_clear(operation->timeout_error());
-  if (auto written = write(*operation); !written) return after_clear(std::move(written.error()));
+  watchdog::enter_phase(DeliveryState::delivery_uncertain);
+  auto written = write(*operation);
+  watchdog::enter_phase(DeliveryState::delivered_unverified);
+  if (!written) return after_clear(std::move(written.error()));
 
   if (!owns(platform, pasteboard, token)) {
     return fail(delivered_unverified(kind, "clipboard ownership changed before verification"));
@@ -167,6 +177,7 @@ Status run_replace(platform::PasteboardPlatform& platform, platform::Pasteboard 
     return fail(delivered_unverified(kind, "clipboard ownership changed during verification"));
   }
   if (!*matched) return after_clear(retention_failure(kind));
+  watchdog::enter_phase(DeliveryState::delivered_verified);
   return ensure_verified_before_return(overall);
 }
 

@@ -8,9 +8,9 @@ namespace morvane {
 
 namespace {
 
-// The request is untrusted and this operation has no deadline: without a bound on the declared
-// dimensions, 64 MiB of deflate data could make the platform decode for a minute, or allocate
-// a row of gigabytes. The clipboard accepts no image over the pixel budget anyway, so one over
+// The request is untrusted and this operation checks no deadline (only the watchdog ends it):
+// without a bound on the declared dimensions, 64 MiB of deflate data could make the platform
+// decode for a minute, or allocate a row of gigabytes. The clipboard accepts no image over the pixel budget anyway, so one over
 // it is refused before the decoder sees it.
 bool within_pixel_budget(ByteView png) {
   return clipboard_rich::validate_png_header(png, true).has_value();
@@ -26,8 +26,8 @@ Outcome validate_png_on(platform::PasteboardPlatform& platform, ByteView png) {
   return OperationOutput{{{"kind", "none"}}, {}};
 }
 
-Outcome validate_png_operation(std::span<const std::string>, const Deadline&) {
-  auto request = read_input();
+Outcome validate_png_operation(std::span<const std::string>, const Deadline& deadline) {
+  auto request = read_input(deadline);
   if (!request) return fail(std::move(request.error()));
   return validate_png_on(platform::pasteboard_platform(), *request);
 }

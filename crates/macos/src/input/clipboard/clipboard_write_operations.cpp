@@ -22,7 +22,7 @@ Outcome write_content(const ClipboardContent& content, const Deadline& deadline)
 }  // namespace
 
 Outcome write_text_operation(std::span<const std::string>, const Deadline& deadline) {
-  auto request = read_input_text();
+  auto request = read_input_text(deadline);
   if (!request) return fail(std::move(request.error()));
   if (!is_valid_utf8(*request)) {
     return fail(AdapterError::make(ErrorCode::INVALID_ARGS, "Clipboard text must be valid UTF-8"));
@@ -37,13 +37,13 @@ Outcome write_image_operation(std::span<const std::string> arguments, const Dead
   if (!height) return fail(std::move(height.error()));
   auto scale = parse_double_arg(arguments[2], "scale factor");
   if (!scale) return fail(std::move(scale.error()));
-  auto request = read_input();
+  auto request = read_input(deadline);
   if (!request) return fail(std::move(request.error()));
   return write_content(ImageContent{std::move(*request), *scale, *width, *height, false}, deadline);
 }
 
 Outcome write_file_urls_operation(std::span<const std::string>, const Deadline& deadline) {
-  auto request = read_input_text();
+  auto request = read_input_text(deadline);
   if (!request) return fail(std::move(request.error()));
   auto paths = decode_file_url_request(*request);
   if (!paths) return fail(std::move(paths.error()));

@@ -113,8 +113,8 @@ Result<PreparedFileUrls> prepare_file_urls(PasteboardPlatform& platform,
     // A path of the form /.file/id=... makes a file reference URL, which the read-back, as any
     // read, resolves to the path of the file it names: it could never match. The URL of that
     // path is written instead and that path expected; a reference to nothing is refused here,
-    // before the clear. (Unconfirmed: that CFURLIsFileReferenceURL flags a URL made from such a
-    // path as it flags one parsed from the text file:///.file/id=...)
+    // before the clear. CFURLIsFileReferenceURL flags a URL made from such a path as it flags
+    // one parsed from the text file:///.file/id=...
     if (platform.url_is_file_reference(url.get())) {
       url = own(platform, platform.url_create_file_path_url(url.get()));
       if (!url) return fail(invalid("Every file URL must resolve to a local UTF-8 path"));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
+#include "input/clipboard/pasteboard_platform_recording.h"
 #include "input/clipboard/pasteboard_platform_testing.h"
 #include "input/utf8.h"
 #include "system/apple_declarations.h"
@@ -482,7 +483,8 @@ namespace morvane::platform {
 
 PasteboardPlatform& pasteboard_platform() {
   static apple::ApplePasteboardPlatform platform;
-  return platform;
+  static RecordingPasteboardPlatform recording(platform);
+  return recording;
 }
 
 void use_named_pasteboard_for_testing(std::string_view name) {

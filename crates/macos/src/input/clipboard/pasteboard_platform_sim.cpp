@@ -9,8 +9,10 @@
 // it so, as the platform raises when its pasteboard server fails: never a nil that would read
 // as an empty pasteboard.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
+#include "input/clipboard/pasteboard_platform_recording.h"
 #include "input/clipboard/pasteboard_platform_testing.h"
 #include "input/clipboard/sim/communication_failure_sim.h"
 #include "input/clipboard/sim/image_conversion_sim.h"
@@ -670,6 +673,19 @@ class SimPasteboardPlatform final : public platform::PasteboardPlatform {
   }
 };
 
+// MORVANE_SIM_PASTEBOARD_STALL=NAME: the call to the seam member NAME never returns, as a
+// pasteboard server that stops answering, or a read held by a permission alert nobody can see,
+// never returns. Read once, at start-up; nullptr when unset or not a member's name.
+const platform::PlatformCall* const g_stalled_call = [] {
+  const char* name = std::getenv("MORVANE_SIM_PASTEBOARD_STALL");
+  return name == nullptr ? nullptr : platform::find_platform_call(name);
+}();
+
+void stall_if_chosen(const platform::PlatformCall& call) {
+  if (&call != g_stalled_call) return;
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 }  // namespace morvane::sim
@@ -678,7 +694,9 @@ namespace morvane::platform {
 
 PasteboardPlatform& pasteboard_platform() {
   static sim::SimPasteboardPlatform platform;
-  return platform;
+  static RecordingPasteboardPlatform recording(
+      platform, sim::g_stalled_call != nullptr ? &sim::stall_if_chosen : nullptr);
+  return recording;
 }
 
 void use_named_pasteboard_for_testing(std::string_view name) {

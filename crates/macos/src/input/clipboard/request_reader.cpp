@@ -1,5 +1,6 @@
 #include "input/clipboard/request_reader.h"
 
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,12 +9,14 @@
 #include <cerrno>
 #include <cstring>
 #include <expected>
+#include <limits>
 #include <new>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "input/clipboard/clipboard_helper_protocol.h"
+#include "input/clipboard/clipboard_watchdog.h"
 
 namespace morvane::request_reader {
 
@@ -65,12 +68,36 @@ class Block {
   std::size_t used_ = 0;
 };
 
-// One read, repeated when a signal interrupts it: the count read (0 at end of input) or errno.
-std::expected<std::size_t, int> read_some(int fd, std::uint8_t* into, std::size_t want) {
+// Waits until a non-blocking input has something (or has ended); a host on an event loop may
+// hand one over. The wait counts against the deadline like any other.
+Status wait_readable(int fd, const Deadline* deadline) {
+  pollfd entry{fd, POLLIN, 0};
+  for (;;) {
+    int timeout_ms = -1;
+    if (deadline != nullptr) {
+      const Duration left = deadline->remaining();
+      if (is_zero(left)) {
+        return fail(deadline->timeout_error().with_platform_detail(watchdog::kRequestWaitDetail));
+      }
+      const std::int64_t ms = left.seconds * 1000 + (left.nanoseconds + 999'999) / 1'000'000;
+      timeout_ms = static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
+    }
+    const int ready = ::poll(&entry, 1, timeout_ms);
+    if (ready > 0) return {};
+    if (ready < 0 && errno != EINTR) return fail(read_failure(errno));
+  }
+}
+
+// One read: the count read, 0 at end of input. A signal repeats it; a non-blocking input that
+// has nothing yet is waited on.
+Result<std::size_t> read_some(int fd, std::uint8_t* into, std::size_t want,
+                              const Deadline* deadline) {
   for (;;) {
     const ssize_t got = ::read(fd, into, want);
     if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) return std::unexpected(errno);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(read_failure(errno));
+    if (auto ready = wait_readable(fd, deadline); !ready) return fail(std::move(ready.error()));
   }
 }
 
@@ -99,8 +126,8 @@ void append(Buffer& buffer, ByteView bytes) {
 template <typename Buffer>
 class Reader {
  public:
-  Reader(int fd, std::size_t limit, std::size_t block_bytes)
-      : fd_(fd), cap_(limit + 1), block_bytes_(block_bytes) {}
+  Reader(int fd, std::size_t limit, std::size_t block_bytes, const Deadline* deadline)
+      : fd_(fd), cap_(limit + 1), block_bytes_(block_bytes), deadline_(deadline) {}
 
   Status read() {
     if (auto left = bytes_left_in_file(fd_); left && *left > 0) {
@@ -133,8 +160,8 @@ class Reader {
   Status read_head(std::size_t expected) {
     head_.resize(expected);
     while (size_ < expected) {
-      auto got = read_some(fd_, bytes_of(head_) + size_, expected - size_);
-      if (!got) return fail(read_failure(got.error()));
+      auto got = read_some(fd_, bytes_of(head_) + size_, expected - size_, deadline_);
+      if (!got) return fail(std::move(got.error()));
       if (*got == 0) {
         ended_ = true;
         break;
@@ -153,8 +180,8 @@ class Reader {
         blocks_.push_back(std::move(*block));
       }
       Block& block = blocks_.back();
-      auto got = read_some(fd_, block.free_space(), std::min(block.room(), wanted()));
-      if (!got) return fail(read_failure(got.error()));
+      auto got = read_some(fd_, block.free_space(), std::min(block.room(), wanted()), deadline_);
+      if (!got) return fail(std::move(got.error()));
       ended_ = *got == 0;
       block.filled(*got);
       size_ += *got;
@@ -165,6 +192,7 @@ class Reader {
   int fd_;
   std::size_t cap_;
   std::size_t block_bytes_;
+  const Deadline* deadline_;
   Buffer head_;
   std::vector<Block> blocks_;
   std::size_t size_ = 0;
@@ -172,12 +200,14 @@ class Reader {
 };
 
 template <typename Buffer>
-Result<Buffer> read_request(int fd, std::size_t limit, std::size_t block_bytes) {
+Result<Buffer> read_request(int fd, std::size_t limit, std::size_t block_bytes,
+                            const Deadline* deadline) {
   // Memory that cannot be had is an error of this read like any other: the request was never
   // acted on, and the answer must say so rather than end in an exception.
   try {
-    Reader<Buffer> reader(fd, limit, block_bytes);
-    if (auto read = reader.read(); !read) return fail(std::move(read.error()));
+    Reader<Buffer> reader(fd, limit, block_bytes, deadline);
+    auto read = reader.read();
+    if (!read) return fail(std::move(read.error()));
     if (reader.size() > limit) return fail(over_limit());
     return std::move(reader).assemble();
   } catch (const std::bad_alloc&) {
@@ -185,14 +215,26 @@ Result<Buffer> read_request(int fd, std::size_t limit, std::size_t block_bytes) 
   }
 }
 
-}  // namespace
-
-Result<Bytes> read_bytes(int fd, std::size_t limit, std::size_t block_bytes) {
-  return read_request<Bytes>(fd, limit, block_bytes);
+// While the request is read, that is where the operation waits.
+template <typename Buffer>
+Result<Buffer> read_noted(int fd, std::size_t limit, std::size_t block_bytes,
+                          const Deadline* deadline) {
+  watchdog::note_waiting(watchdog::kRequestWaitDetail);
+  auto request = read_request<Buffer>(fd, limit, block_bytes, deadline);
+  watchdog::note_waiting(nullptr);
+  return request;
 }
 
-Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes) {
-  return read_request<std::string>(fd, limit, block_bytes);
+}  // namespace
+
+Result<Bytes> read_bytes(int fd, std::size_t limit, std::size_t block_bytes,
+                         const Deadline* deadline) {
+  return read_noted<Bytes>(fd, limit, block_bytes, deadline);
+}
+
+Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes,
+                              const Deadline* deadline) {
+  return read_noted<std::string>(fd, limit, block_bytes, deadline);
 }
 
 }  // namespace morvane::request_reader
@@ -203,8 +245,12 @@ Result<Bytes> read_input_from(int fd, std::size_t limit) {
   return request_reader::read_bytes(fd, limit);
 }
 
-Result<std::string> read_input_text() { return request_reader::read_text(0, kMaxRequestBytes); }
+Result<std::string> read_input_text(const Deadline& deadline) {
+  return request_reader::read_text(0, kMaxRequestBytes, request_reader::kBlockBytes, &deadline);
+}
 
-Result<Bytes> read_input() { return read_input_from(0, kMaxRequestBytes); }
+Result<Bytes> read_input(const Deadline& deadline) {
+  return request_reader::read_bytes(0, kMaxRequestBytes, request_reader::kBlockBytes, &deadline);
+}
 
 }  // namespace morvane

@@ -13,6 +13,7 @@
 
 #include "response/adapter_error.h"
 #include "system/bytes.h"
+#include "wait/deadline.h"
 
 namespace morvane::request_reader {
 
@@ -20,18 +21,22 @@ inline constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
 // Reads to the end of input, consuming at most limit + 1 bytes: INVALID_ARGS "Clipboard helper
 // request exceeds the protocol limit" beyond `limit`, INTERNAL "Read helper request: ..." when
-// reading or finding memory fails. `block_bytes` is only ever changed by tests.
-Result<Bytes> read_bytes(int fd, std::size_t limit, std::size_t block_bytes = kBlockBytes);
-Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes = kBlockBytes);
+// reading or finding memory fails. A non-blocking input with nothing to read yet is waited on,
+// up to `deadline` when one is given: then its TIMEOUT. `block_bytes` is only ever changed by
+// tests.
+Result<Bytes> read_bytes(int fd, std::size_t limit, std::size_t block_bytes = kBlockBytes,
+                         const Deadline* deadline = nullptr);
+Result<std::string> read_text(int fd, std::size_t limit, std::size_t block_bytes = kBlockBytes,
+                              const Deadline* deadline = nullptr);
 
 }  // namespace morvane::request_reader
 
 namespace morvane {
 
-// Reads the whole request from standard input, at most the protocol limit.
-Result<Bytes> read_input();
+// Reads the whole request from standard input, at most the protocol limit, by the deadline.
+Result<Bytes> read_input(const Deadline& deadline);
 // The same for requests that are text, read straight into the string that will own them.
-Result<std::string> read_input_text();
+Result<std::string> read_input_text(const Deadline& deadline);
 // The same, from any descriptor and with any limit; read_input's testable core.
 Result<Bytes> read_input_from(int fd, std::size_t limit);
 
