@@ -29,5 +29,5 @@ CC=clang-16 CXX=clang++-16 scripts/build.sh build-asan -DMORVANE_SANITIZE=ON -DM
 ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
 sweep_counts build-asan
 
-# 20 s for each of the six targets keeps the whole run near a quarter of an hour on two cores.
+# 20 s for each of the seven targets keeps the whole run near a quarter of an hour on two cores.
 FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz.sh
