@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "input/clipboard/pasteboard_platform.h"
@@ -120,6 +121,8 @@ class CfOwned {
     if (object_ != nullptr) CFRelease(object_);
   }
   CFTypeRef get() const { return object_; }
+  // Hands the object on to a new owner.
+  CFTypeRef release() { return std::exchange(object_, nullptr); }
 
  private:
   CFTypeRef object_;
@@ -452,20 +455,16 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
   }
 
   platform::Data image_png_data(platform::Image image) override {
-    const CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
-    if (data == nullptr) return nullptr;
+    CfOwned data(CFDataCreateMutable(nullptr, 0));
+    if (data.get() == nullptr) return nullptr;
     const CfOwned destination(CGImageDestinationCreateWithData(
-        data, type_string(platform::kPngTypeIdentifier), 1, nullptr));
-    bool done = false;
-    if (destination.get() != nullptr) {
-      const auto writer =
-          static_cast<CGImageDestinationRef>(const_cast<void*>(destination.get()));
-      CGImageDestinationAddImage(writer, reinterpret_cast<CGImageRef>(image), nullptr);
-      done = CGImageDestinationFinalize(writer);
-    }
-    if (done) return handle_of<platform::Data>(data);
-    CFRelease(data);
-    return nullptr;
+        static_cast<CFMutableDataRef>(const_cast<void*>(data.get())),
+        type_string(platform::kPngTypeIdentifier), 1, nullptr));
+    if (destination.get() == nullptr) return nullptr;
+    const auto writer = static_cast<CGImageDestinationRef>(const_cast<void*>(destination.get()));
+    CGImageDestinationAddImage(writer, reinterpret_cast<CGImageRef>(image), nullptr);
+    if (!CGImageDestinationFinalize(writer)) return nullptr;
+    return handle_of<platform::Data>(data.release());
   }
 
   // Every owned object of the seam is a CoreFoundation object or toll-free bridged to one
