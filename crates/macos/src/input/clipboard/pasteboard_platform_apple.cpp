@@ -8,6 +8,7 @@
 // which catches it; a test build (MORVANE_TEST_HOOKS) can raise one on request to prove that.
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
@@ -156,6 +157,29 @@ std::optional<std::int64_t> number_in(CFDictionaryRef dictionary, CFStringRef ke
     return std::nullopt;
   }
   return value;
+}
+
+// CGImageSourceCreateThumbnailAtIndex with kCGImageSourceThumbnailMaxPixelSize and the given
+// boolean options. Without every entry the request would be a different one, so none is made
+// when the options cannot be.
+platform::Image thumbnail_at(platform::ImageSource source, std::size_t index,
+                             std::int32_t max_pixel_size,
+                             std::initializer_list<std::pair<CFStringRef, bool>> flags) {
+  const CfOwned size(CFNumberCreate(nullptr, kCFNumberSInt32Type, &max_pixel_size));
+  if (size.get() == nullptr) return nullptr;
+  std::vector<const void*> keys{kCGImageSourceThumbnailMaxPixelSize};
+  std::vector<const void*> values{size.get()};
+  for (const auto& [key, on] : flags) {
+    keys.push_back(key);
+    values.push_back(on ? kCFBooleanTrue : kCFBooleanFalse);
+  }
+  const CfOwned dictionary(CFDictionaryCreate(nullptr, keys.data(), values.data(),
+                                              cf_index(keys.size()),
+                                              &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks));
+  if (dictionary.get() == nullptr) return nullptr;
+  return handle_of<platform::Image>(CGImageSourceCreateThumbnailAtIndex(
+      cg_source(source), index, static_cast<CFDictionaryRef>(dictionary.get())));
 }
 
 // The whole string in UTF-8, or nullopt when it has no lossless UTF-8 form.
@@ -404,20 +428,9 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
 
   platform::Image image_source_thumbnail(platform::ImageSource source, std::size_t index,
                                          const platform::ThumbnailOptions& options) override {
-    const std::int32_t max_pixel_size = options.max_pixel_size;
-    const CfOwned size(CFNumberCreate(nullptr, kCFNumberSInt32Type, &max_pixel_size));
-    // Without the size entry the request would be a different one; make none.
-    if (size.get() == nullptr) return nullptr;
-    const void* keys[] = {kCGImageSourceCreateThumbnailFromImageAlways,
-                          kCGImageSourceThumbnailMaxPixelSize, kCGImageSourceShouldCacheImmediately};
-    const void* values[] = {options.from_image_always ? kCFBooleanTrue : kCFBooleanFalse, size.get(),
-                            options.cache_immediately ? kCFBooleanTrue : kCFBooleanFalse};
-    const CfOwned dictionary(CFDictionaryCreate(nullptr, keys, values, 3,
-                                                &kCFTypeDictionaryKeyCallBacks,
-                                                &kCFTypeDictionaryValueCallBacks));
-    if (dictionary.get() == nullptr) return nullptr;
-    return handle_of<platform::Image>(CGImageSourceCreateThumbnailAtIndex(
-        cg_source(source), index, static_cast<CFDictionaryRef>(dictionary.get())));
+    return thumbnail_at(source, index, options.max_pixel_size,
+                        {{kCGImageSourceCreateThumbnailFromImageAlways, options.from_image_always},
+                         {kCGImageSourceShouldCacheImmediately, options.cache_immediately}});
   }
 
   platform::Data data_for_image_type(platform::Pasteboard pasteboard,
@@ -440,18 +453,10 @@ class ApplePasteboardPlatform final : public platform::PasteboardPlatform {
 
   platform::Image image_source_upright_image(platform::ImageSource source, std::size_t index,
                                              std::int32_t max_pixel_size) override {
-    const CfOwned size(CFNumberCreate(nullptr, kCFNumberSInt32Type, &max_pixel_size));
-    if (size.get() == nullptr) return nullptr;
-    const void* keys[] = {kCGImageSourceCreateThumbnailFromImageAlways,
-                          kCGImageSourceCreateThumbnailWithTransform,
-                          kCGImageSourceShouldCacheImmediately, kCGImageSourceThumbnailMaxPixelSize};
-    const void* values[] = {kCFBooleanTrue, kCFBooleanTrue, kCFBooleanTrue, size.get()};
-    const CfOwned dictionary(CFDictionaryCreate(nullptr, keys, values, 4,
-                                                &kCFTypeDictionaryKeyCallBacks,
-                                                &kCFTypeDictionaryValueCallBacks));
-    if (dictionary.get() == nullptr) return nullptr;
-    return handle_of<platform::Image>(CGImageSourceCreateThumbnailAtIndex(
-        cg_source(source), index, static_cast<CFDictionaryRef>(dictionary.get())));
+    return thumbnail_at(source, index, max_pixel_size,
+                        {{kCGImageSourceCreateThumbnailFromImageAlways, true},
+                         {kCGImageSourceCreateThumbnailWithTransform, true},
+                         {kCGImageSourceShouldCacheImmediately, true}});
   }
 
   platform::Data image_png_data(platform::Image image) override {

@@ -113,19 +113,23 @@ TiffFile open_tiff(MemoryFile& file) {
                                      &MemoryFile::map, &MemoryFile::unmap));
 }
 
+std::optional<ImageHeader> header_of(TIFF* tif) {
+  std::uint32_t width = 0, height = 0;
+  std::uint16_t orientation = ORIENTATION_TOPLEFT, depth = 1;
+  if (tiff().get_field(tif, TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+      tiff().get_field(tif, TIFFTAG_IMAGELENGTH, &height) != 1) {
+    return std::nullopt;
+  }
+  tiff().get_field_defaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+  tiff().get_field_defaulted(tif, TIFFTAG_BITSPERSAMPLE, &depth);
+  return ImageHeader{width, height, orientation >= 1 && orientation <= 8 ? orientation : 1, depth};
+}
+
 std::optional<ImageHeader> tiff_header(ByteView bytes) {
   MemoryFile file{bytes};
   const TiffFile tif = open_tiff(file);
   if (!tif) return std::nullopt;
-  std::uint32_t width = 0, height = 0;
-  std::uint16_t orientation = ORIENTATION_TOPLEFT, depth = 1;
-  if (tiff().get_field(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
-      tiff().get_field(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1) {
-    return std::nullopt;
-  }
-  tiff().get_field_defaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
-  tiff().get_field_defaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &depth);
-  return ImageHeader{width, height, orientation >= 1 && orientation <= 8 ? orientation : 1, depth};
+  return header_of(tif.get());
 }
 
 std::unique_ptr<std::uint8_t[]> pixel_buffer(std::size_t row_bytes, std::uint32_t height) {
@@ -229,11 +233,11 @@ bool read_rgba(TIFF* tif, DecodedImage& image) {
 }
 
 std::optional<DecodedImage> decode_tiff(ByteView bytes) {
-  const auto header = tiff_header(bytes);
-  if (!header || header->width == 0 || header->height == 0) return std::nullopt;
   MemoryFile file{bytes};
   const TiffFile tif = open_tiff(file);
   if (!tif) return std::nullopt;
+  const auto header = header_of(tif.get());
+  if (!header || header->width == 0 || header->height == 0) return std::nullopt;
   DecodedImage image;
   image.width = header->width;
   image.height = header->height;
